@@ -1,0 +1,213 @@
+#include "cli/front_end.h"
+
+#include "engine/engine.h"
+#include "platform/platform.h"
+#include "tarn/output.h"
+
+#include <cstring>
+#include <filesystem>
+#include <iostream>
+#include <regex>
+
+namespace tarn {
+
+const std::string version_text = "2.0.0";
+
+namespace {
+
+// Reads the letters after the leading '-'. Returns false for a letter the
+// program does not know, or s without a start directory to take.
+bool read_option_word(const char* word, int word_count, command_line& command)
+{
+    for (const char* letter = word + 1; *letter != '\0'; ++letter) {
+        switch (*letter) {
+        case 'E': command.options.skip_extensions = true; break;
+        case 'r': command.options.recursive = true; break;
+        case 'f': command.options.first_only = true; break;
+        case 'v': ++command.options.verbosity; break;
+        case 'd': command.options.include_directories = true; break;
+        case 'n': command.options.dry_run = true; break;
+        case 's':
+            if (word_count != 5) {
+                return false;
+            }
+            command.use_start_argument = true;
+            break;
+        default: return false;
+        }
+    }
+    return true;
+}
+
+// Compares at most the word's own length, so that a prefix of the command
+// (down to the empty word) selects it.
+bool selects_command(const char* word, const char* command)
+{
+    return std::strncmp(word, command, std::strlen(word)) == 0;
+}
+
+void report_pattern_error(const command_line& command)
+{
+    if (command.short_form) {
+        write_line(std::cerr, "tarn could not parse your input regex.");
+    } else {
+        write_line(std::cerr, "tarn could not parse your input regex: " + command.pattern);
+    }
+    write_line(std::cerr, "Aborted.");
+}
+
+// The operation named when the error was raised: what() reads
+// "filesystem error: <operation>: <system text> [<path>]".
+std::string failed_operation(const std::filesystem::filesystem_error& error)
+{
+    std::string_view what = error.what();
+    constexpr std::string_view lead = "filesystem error: ";
+    if (what.substr(0, lead.size()) == lead) {
+        what.remove_prefix(lead.size());
+    }
+    return std::string(what.substr(0, what.find(": ")));
+}
+
+int run_walk_command(const command_line& command)
+{
+    try {
+        const std::regex pattern(command.pattern, std::regex::ECMAScript);
+        std::string start_path = command.start_path;
+        if (command.use_start_argument) {
+            std::error_code error;
+            const platform::native_string start = platform::native_text(start_path, error);
+            platform::entry_type type = platform::entry_type::none;
+            if (!error) {
+                type = platform::status(start, error);
+            }
+            if (error && !platform::is_not_found(error)) {
+                throw std::filesystem::filesystem_error("status", std::filesystem::path(start), error);
+            }
+            if (type != platform::entry_type::directory) {
+                write_line(std::cerr, start_path + " does not seem to be a directory. Aborting.");
+                return 1;
+            }
+        }
+
+        const rename_tally total = run_walk(start_path, pattern, command.replacement, command.options);
+
+        if (command.options.verbosity > 0) {
+            std::string line = " [STATS] ";
+            if (command.options.dry_run) {
+                line += "The simulation suggested " + std::to_string(total.renamed) +
+                        " renames. Note that some of them might fail.";
+            } else {
+                line += "Renamed " + std::to_string(total.renamed) + " files ";
+                if (command.options.include_directories) {
+                    line += "and directories ";
+                }
+                line += "(" + std::to_string(total.failed) + " failed, " +
+                        std::to_string(total.skipped) + " skipped).";
+            }
+            write_line(std::cout, std::move(line));
+        }
+        return 0;
+    } catch (const std::regex_error&) {
+        report_pattern_error(command);
+        return 1;
+    }
+}
+
+}  // namespace
+
+command_line parse_command_line(int word_count, const char* const* words)
+{
+    command_line command;
+    if (word_count <= 1 || word_count >= 6) {
+        return command;
+    }
+    if (word_count > 2 && words[1][0] == '-' && !read_option_word(words[1], word_count, command)) {
+        return command;
+    }
+    if (word_count == 2) {
+        if (selects_command(words[1], "-V")) {
+            command.kind = command_kind::version;
+        } else if (selects_command(words[1], "-h")) {
+            command.kind = command_kind::help;
+        }
+        return command;
+    }
+    if (word_count == 3) {
+        command.kind = command_kind::run;
+        command.short_form = true;
+        command.pattern = words[1];
+        command.replacement = words[2];
+        return command;
+    }
+    if (words[1][0] != '-') {
+        return command;
+    }
+    command.kind = command_kind::run;
+    command.pattern = words[2];
+    command.replacement = words[3];
+    if (command.use_start_argument) {
+        command.start_path = words[4];
+    }
+    return command;
+}
+
+void print_usage()
+{
+    std::cout << "\n"
+                 " This is tarn - move files using regular expressions.\n"
+                 "\n"
+                 " USAGE:\n"
+                 "\ttarn [COMMANDS]\n"
+                 "\ttarn [OPTIONS] <regex> <replacement> [<startpath>]\n"
+                 "\n"
+                 " OPTIONS (any combination):\n"
+                 "\t-r\tRecurse into subdirectories.\n"
+                 "\t-E\tSkip file extensions while renaming.\n"
+                 "\t-d\tAlso rename directories on the way.\n"
+                 "\t-s\tSets the start directory to the last parameter;\n"
+                 "\t\telse, tarn will start in '.'.\n"
+                 "\t-f\tOnly replaces the first occurrence in each name.\n"
+                 "\t-v\tVerbose logging.\n"
+                 "\t-vv\tVery verbose logging.\n"
+                 "\t-n\tDry run - don't modify anything just yet.\n"
+                 "\n"
+                 " COMMANDS:\n"
+                 "\t-V\tDisplay the tarn version and exit.\n"
+                 "\t-h\tDisplay this help screen and exit.\n"
+                 "\n"
+                 " You can use $1, $2 etc. in your replacement strings for back-\n"
+                 " references.\n"
+                 "\n"
+              << std::flush;
+}
+
+void print_version()
+{
+    write_line(std::cout, "");
+    write_line(std::cout, "This is tarn version " + version_text + ".");
+}
+
+int run_tarn(int word_count, const char* const* words)
+{
+    platform::prepare_console();
+    const command_line command = parse_command_line(word_count, words);
+    try {
+        switch (command.kind) {
+        case command_kind::usage_error: print_usage(); return 1;
+        case command_kind::help: print_usage(); return 0;
+        case command_kind::version: print_version(); return 0;
+        case command_kind::run: return run_walk_command(command);
+        }
+    } catch (const std::filesystem::filesystem_error& error) {
+        write_line(std::cerr, "tarn: " + failed_operation(error) + " failed for \"" +
+                                  platform::display_text(error.path1().native()) +
+                                  "\": " + platform::error_text(error.code()) + ". Stopped.");
+        return 2;
+    } catch (const std::exception& error) {
+        write_line(std::cerr, std::string("tarn: ") + error.what() + ". Stopped.");
+        return 2;
+    }
+    return 1;
+}
+
+}  // namespace tarn

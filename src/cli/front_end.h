@@ -1,0 +1,36 @@
+#pragma once
+
+// The command front end: reads the command line by its number of words,
+// answers -V and -h, compiles the pattern, checks the start directory, runs
+// the walk and reports how it ended.
+
+#include "tarn/run_options.h"
+
+#include <string>
+
+namespace tarn {
+
+extern const std::string version_text;
+
+enum class command_kind { usage_error, version, help, run };
+
+struct command_line {
+    command_kind kind = command_kind::usage_error;
+    run_options options;
+    bool use_start_argument = false;
+    bool short_form = false;  // three words: pattern errors are worded without the pattern
+    std::string pattern;
+    std::string replacement;
+    std::string start_path = ".";
+};
+
+// What the words ask for, decided without touching anything.
+command_line parse_command_line(int word_count, const char* const* words);
+
+void print_usage();
+void print_version();
+
+// The whole run; returns the exit status.
+int run_tarn(int word_count, const char* const* words);
+
+}  // namespace tarn

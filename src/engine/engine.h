@@ -1,0 +1,41 @@
+#pragma once
+
+// The renaming engine: the walk over the start directory and what happens to
+// each entry in it.
+
+#include "engine/entry_list.h"
+#include "platform/platform.h"
+#include "tarn/run_options.h"
+
+#include <regex>
+#include <string>
+
+namespace tarn {
+
+// Lists the start directory (its whole tree when recursive) in pre-order: a
+// directory before its contents, its contents before its next sibling.
+// Symbolic links are listed but never walked into. Throws
+// std::filesystem::filesystem_error when a directory cannot be read.
+entry_list collect_entries(const platform::native_string& start, bool recursive);
+
+// Takes the complete listing first, then hands the entries to process_entry
+// last first, so that a directory comes after everything inside it.
+rename_tally run_walk(std::string start_path, const std::regex& pattern, std::string replacement,
+                      const run_options& options);
+
+// Decides one entry's fate (skip, refuse, rename or report a dry-run rename),
+// writes its report line and returns a tally with exactly one counter at 1.
+rename_tally process_entry(platform::native_view entry, const std::regex& pattern,
+                           const std::string& replacement, const run_options& options);
+
+// Creates the directories the new name needs, then moves the entry. Reports
+// failures on the standard error; returns 0 on success and 1 on failure.
+int rename_entry(std::string old_text, std::string new_name, const run_options& options);
+
+// Creates every missing directory of `path`, element by element. When the last
+// creation fails, the error is the latest one that is not of the not-found
+// kind, so a file standing in the way is reported rather than the missing
+// directories behind it.
+std::error_code create_missing_directories(const platform::native_string& path);
+
+}  // namespace tarn

@@ -1,0 +1,100 @@
+#include "engine/engine.h"
+#include "engine/fs_error.h"
+#include "engine/name_rewrite.h"
+#include "tarn/output.h"
+
+#include <iostream>
+
+namespace tarn {
+
+namespace {
+
+platform::native_string native_or_throw(std::string_view narrow)
+{
+    std::error_code error;
+    platform::native_string native = platform::native_text(narrow, error);
+    if (error) {
+        throw_fs_error("native path", platform::native_view(), error);
+    }
+    return native;
+}
+
+bool has_parent_reference(platform::native_view path)
+{
+    std::size_t start = 0;
+    while (start <= path.size()) {
+        std::size_t end = start;
+        while (end < path.size() && !platform::is_separator(path[end])) {
+            ++end;
+        }
+        if (end - start == 2 && path[start] == '.' && path[start + 1] == '.') {
+            return true;
+        }
+        start = end + 1;
+    }
+    return false;
+}
+
+}  // namespace
+
+std::error_code create_missing_directories(const platform::native_string& path)
+{
+    // When the whole path already resolves to a directory, every prefix of it
+    // is one too and each creation below would succeed: one query does. With
+    // ".." in the path that does not hold where paths are resolved by text.
+    if (!has_parent_reference(path)) {
+        std::error_code error;
+        if (platform::status(path, error) == platform::entry_type::directory) {
+            return {};
+        }
+    }
+
+    std::error_code last;
+    std::error_code latest_significant;
+    std::size_t position = platform::creation_root_length(path);
+    while (position < path.size()) {
+        while (position < path.size() && platform::is_separator(path[position])) {
+            ++position;
+        }
+        if (position == path.size()) {
+            break;
+        }
+        while (position < path.size() && !platform::is_separator(path[position])) {
+            ++position;
+        }
+        last = platform::create_directory(path.substr(0, position));
+        if (last && !platform::is_not_found(last)) {
+            latest_significant = last;
+        }
+    }
+    if (!last) {
+        return {};
+    }
+    return latest_significant ? latest_significant : last;
+}
+
+int rename_entry(std::string old_text, std::string new_name, const run_options& options)
+{
+    const platform::native_string old_path = native_or_throw(old_text);
+    const platform::native_string new_path = native_or_throw(new_name);
+
+    const path_parts parts = split_path(new_path);
+    if (parts.parent_length > 0) {
+        const std::error_code error = create_missing_directories(new_path.substr(0, parts.parent_length));
+        if (error) {
+            write_line(std::cerr, "   error [cd]: " + platform::error_text(error));
+            return 1;
+        }
+    }
+
+    if (const std::error_code error = platform::move_entry(old_path, new_path)) {
+        write_line(std::cerr, "   error [rn]: " + platform::error_text(error));
+        return 1;
+    }
+    if (options.verbosity > 1) {
+        write_line(std::cout, "Successfully renamed " + old_text + " to " + new_name + ".");
+    }
+    return 0;
+}
+
+}  // namespace tarn

@@ -1,0 +1,87 @@
+#include "engine/engine.h"
+#include "engine/fs_error.h"
+
+#include <vector>
+
+namespace tarn {
+
+namespace {
+
+struct listing_level {
+    platform::directory_handle stream;
+    std::size_t path_length;  // of the directory's path in the walk's path buffer
+};
+
+bool needs_separator(platform::native_view directory)
+{
+    return !directory.empty() && !platform::is_separator(directory.back()) &&
+           !platform::is_bare_drive(directory);
+}
+
+}  // namespace
+
+entry_list collect_entries(const platform::native_string& start, bool recursive)
+{
+    const char* open_operation = recursive ? "recursive_directory_iterator::recursive_directory_iterator"
+                                           : "directory_iterator::directory_iterator";
+    const char* step_operation =
+        recursive ? "recursive_directory_iterator::operator++" : "directory_iterator::operator++";
+
+    entry_list list;
+    std::error_code error;
+    std::vector<listing_level> open;
+    open.push_back({platform::open_directory(start, error), start.size()});
+    if (error) {
+        throw_fs_error(open_operation, start, error);
+    }
+
+    // One buffer holds the path being listed; each entry's name is put behind
+    // its directory's path in place.
+    platform::native_string path = start;
+    while (!open.empty()) {
+        listing_level& current = open.back();
+        platform::native_view name;
+        bool descend = false;
+        if (!platform::next_entry(*current.stream, name, descend, error)) {
+            if (error) {
+                path.resize(current.path_length);
+                throw_fs_error(step_operation, path, error);
+            }
+            open.pop_back();
+            continue;
+        }
+        path.resize(current.path_length);
+        if (open.size() > 1 || needs_separator(start)) {
+            path.push_back(platform::separator);
+        }
+        path.append(name);
+        append_entry(list, path);
+        if (recursive && descend) {
+            auto stream = platform::open_directory(path, error);
+            if (error) {
+                throw_fs_error(step_operation, path, error);
+            }
+            open.push_back({std::move(stream), path.size()});
+        }
+    }
+    return list;
+}
+
+rename_tally run_walk(std::string start_path, const std::regex& pattern, std::string replacement,
+                      const run_options& options)
+{
+    std::error_code error;
+    const platform::native_string start = platform::native_text(start_path, error);
+    if (error) {
+        throw_fs_error("native path", platform::native_view(), error);
+    }
+    const entry_list list = collect_entries(start, options.recursive);
+
+    rename_tally total;
+    visit_reversed(list, [&](platform::native_view entry) {
+        total = add_tallies(total, process_entry(entry, pattern, replacement, options));
+    });
+    return total;
+}
+
+}  // namespace tarn

@@ -1,0 +1,98 @@
+#pragma once
+
+// The thin layer over the operating system. The engine calls these functions
+// and the standard library, nothing else, so that it reads the same on every
+// system. Each function reports failures through std::error_code; deciding
+// what a failure means for the run is the engine's business.
+
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <system_error>
+
+namespace tarn::platform {
+
+#ifdef _WIN32
+using native_char = wchar_t;
+inline constexpr native_char separator = L'\\';
+inline constexpr char narrow_separator = '\\';
+#else
+using native_char = char;
+inline constexpr native_char separator = '/';
+inline constexpr char narrow_separator = '/';
+#endif
+
+using native_string = std::basic_string<native_char>;
+using native_view = std::basic_string_view<native_char>;
+
+bool is_separator(native_char c);
+
+// True for a drive name with nothing behind it ("D:"), whose entries are
+// written "D:name". Never true where there are no drives.
+bool is_bare_drive(native_view path);
+
+// Length of the path's root name and root directory by the standard library's
+// rules for native paths: "/" on POSIX; "D:", "D:\\" or "\\\\server\\" on Windows.
+std::size_t root_path_length(native_view path);
+
+// Length of the part of a path that directory creation never creates: "/" on
+// POSIX; on Windows a drive with its separator, the server of a network path,
+// or a device prefix with the drive right behind it. Zero for a relative path.
+std::size_t creation_root_length(native_view path);
+
+// Exact conversions between the native form of a name and the narrow text that
+// patterns see and reports print. A name that cannot be converted exactly sets
+// the error; the result is then empty.
+std::string narrow_text(native_view native, std::error_code& error);
+native_string native_text(std::string_view narrow, std::error_code& error);
+
+// A narrow text for messages about a failure: never fails, may be inexact.
+std::string display_text(native_view native);
+
+enum class entry_type { none, regular, directory, other };
+
+// The type of what the path names, following symbolic links. On failure sets
+// the error and returns entry_type::none.
+entry_type status(const native_string& path, std::error_code& error);
+
+// Errors that mean "nothing is there": they count as absence wherever the
+// program asks whether something exists.
+bool is_not_found(std::error_code error);
+
+// Listing one directory. Entries "." and ".." are never returned; `descend`
+// tells whether the entry is a directory to be walked into (symbolic links,
+// even to directories, are not).
+struct directory_stream;
+void close_directory(directory_stream* stream);
+struct directory_stream_closer {
+    void operator()(directory_stream* stream) const { close_directory(stream); }
+};
+using directory_handle = std::unique_ptr<directory_stream, directory_stream_closer>;
+
+directory_handle open_directory(const native_string& path, std::error_code& error);
+// Returns false at the end of the directory or on failure (error set). `name`
+// stays valid until the next call on the same stream.
+bool next_entry(directory_stream& stream, native_view& name, bool& descend,
+                std::error_code& error);
+
+// Creates one directory. A directory already there (links followed) counts as
+// success; anything else there gives the already-exists error.
+std::error_code create_directory(const native_string& path);
+
+// Renames or moves an entry, never replacing an existing target. A move to
+// another file system copies a regular file and removes the source only after
+// a complete copy; any failure leaves the source in place, no partial copy.
+std::error_code move_entry(const native_string& from, const native_string& to);
+
+// The system's text for an error, with trailing white space cut off.
+std::string error_text(std::error_code error);
+
+// How deep a single regular-expression match may recurse, in bytes of stack,
+// so that a deep match stops with an error instead of overflowing the stack.
+std::size_t match_stack_budget();
+
+// Puts the standard streams into the state the program's output relies on.
+void prepare_console();
+
+}  // namespace tarn::platform

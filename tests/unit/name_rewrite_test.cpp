@@ -1,0 +1,175 @@
+#include "engine/name_rewrite.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <regex>
+#include <string>
+
+namespace {
+
+// Test paths are written with '/' and put into the platform's form here.
+tarn::platform::native_string native(std::string text)
+{
+    tarn::platform::native_string result;
+    for (char c : text) {
+        result.push_back(c == '/' ? tarn::platform::separator
+                                  : static_cast<tarn::platform::native_char>(c));
+    }
+    return result;
+}
+
+std::string narrow(std::string text)
+{
+    for (char& c : text) {
+        if (c == '/') {
+            c = tarn::platform::narrow_separator;
+        }
+    }
+    return text;
+}
+
+TEST(RewriteName, ReplacementCodesAndScanRules)
+{
+    const struct {
+        const char* subject;
+        const char* pattern;
+        const char* replacement;
+        bool first_only;
+        const char* expected;
+    } cases[] = {
+        {"IMG_1234.jpg", R"(IMG_(\d+))", "photo-$1", false, "photo-1234.jpg"},
+        {"a-b-c", "-", "_", false, "a_b_c"},
+        {"a-b-c", "-", "_", true, "a_b-c"},
+        {"report.final.pdf", R"(\.)", " ", false, "report final pdf"},
+        {"abc", "x*", "-", false, "-a-b-c-"},
+        {"abc", "x*", "-", true, "-abc"},
+        // A match that ends at the end of the subject ends the scan.
+        {"abc", ".*", "X", false, "X"},
+        {"abc", "c*$", "X", false, "abX"},
+        {"aaa", "a*?", "-", false, "------"},
+        {"ab", "(a)", "$2", false, "b"},
+        {"ab", "(a)", "$$1", false, "$1b"},
+        {"ab", "(a)", "$0", false, "$0b"},
+        {"ab", "(a)", "$00", false, "$00b"},
+        {"ab", "(a)", "$x", false, "$xb"},
+        {"ab", "(a)", "z$", false, "z$b"},
+        {"ab", "(a)", "$&$&", false, "aab"},
+        {"ab", "(a)", "$10", false, "b"},
+        {"ab", "(a)", "$01", false, "ab"},
+        {"ab", "(a)", "$1$", false, "a$b"},
+        {"abcdefghijk", "(a)(b)(c)(d)(e)(f)(g)(h)(i)(j)(k)", "$11$10$1", false, "kja"},
+        {"abcdefghijk", "(a)(b)(c)(d)(e)(f)(g)(h)(i)(j)(k)", "$111", false, "k1"},
+        {"ab", "(x)?a", "[$1]", false, "[]b"},
+        // $` reaches back to where this match's search began, $' to the end.
+        {"xaya", "a", "[$`]", false, "x[x]y[y]"},
+        {"xaya", "a", "[$']", false, "x[ya]y[]"},
+        {"a.b", "[.]", "sub/$`", false, "asub/ab"},
+        {"a\\b", R"(\\)", "/", false, "a/b"},
+        {"ab", "(a)|(b)", "<$1|$2>", false, "<a|><|b>"},
+        // After an empty match a non-empty one may start at the same place;
+        // after a non-empty one, an empty one may.
+        {"ab", "a*", "-", false, "--b-"},
+        {"baaa", "a*", "-", false, "-b-"},
+        // Lookbehind-like context: later searches know the character before.
+        {"aa", "^a", "x", false, "xa"},
+        {"ab ab", R"(\bab)", "X", false, "X X"},
+    };
+    for (const auto& c : cases) {
+        const std::regex pattern(c.pattern, std::regex::ECMAScript);
+        EXPECT_EQ(tarn::rewrite_name(c.subject, pattern, c.replacement, c.first_only), c.expected)
+            << c.subject << " / " << c.pattern << " / " << c.replacement;
+    }
+}
+
+TEST(RewriteName, ReportsWhetherThePatternMatched)
+{
+    std::string result = "left over";
+    EXPECT_FALSE(tarn::rewrite_matches("abc", std::regex("x"), "y", false, result));
+    EXPECT_EQ(result, "");
+    EXPECT_TRUE(tarn::rewrite_matches("abc", std::regex("b"), "", false, result));
+    EXPECT_EQ(result, "ac");
+}
+
+TEST(SplitPath, AgreesWithTheStandardLibrary)
+{
+    const char* paths[] = {
+        "./photo.jpeg", "./archive.tar.gz", "./.profile", "./README", "./name.", "./sub/f.txt",
+        "/x.txt", "a//b.c", "./..a", "./.a.b", "photos/2020/IMG_1.JPG", "x", ".hidden.",
+        "./a b/c d.e f",
+    };
+    for (const char* text : paths) {
+        const tarn::platform::native_string path = native(text);
+        const std::filesystem::path reference(path);
+        const tarn::path_parts parts = tarn::split_path(path);
+        EXPECT_EQ(path.substr(0, parts.parent_length), reference.parent_path().native()) << text;
+        EXPECT_EQ(path.substr(parts.name_start), reference.filename().native()) << text;
+        EXPECT_EQ(path.substr(parts.name_start, parts.extension_start - parts.name_start),
+                  reference.stem().native())
+            << text;
+        EXPECT_EQ(path.substr(parts.extension_start), reference.extension().native()) << text;
+    }
+}
+
+TEST(BuildSubject, NameStemOrWholePath)
+{
+    const struct {
+        const char* path;
+        bool skip_extensions;
+        bool include_directories;
+        const char* subject;
+        const char* extension;
+    } cases[] = {
+        {"./photo.jpeg", false, false, "photo.jpeg", ""},
+        {"./photo.jpeg", true, false, "photo", ".jpeg"},
+        {"./archive.tar.gz", true, false, "archive.tar", ".gz"},
+        {"./.profile", true, false, ".profile", ""},
+        {"./README", true, false, "README", ""},
+        {"./name.", true, false, "name", "."},
+        {"./old/x.txt", false, true, "./old/x.txt", ""},
+        {"./old/x.txt", true, true, "./old/x", ".txt"},
+        {"photos/2020/a.jpg", false, true, "photos/2020/a.jpg", ""},
+        {"/x.txt", false, true, "//x.txt", ""},
+    };
+    for (const auto& c : cases) {
+        tarn::run_options options;
+        options.skip_extensions = c.skip_extensions;
+        options.include_directories = c.include_directories;
+        const tarn::subject_text text = tarn::build_subject(native(c.path), options);
+        EXPECT_EQ(text.subject, narrow(c.subject)) << c.path;
+        EXPECT_EQ(text.extension, c.extension) << c.path;
+    }
+}
+
+TEST(BoundedMatch, ExplodingSearchIsAPatternError)
+{
+    const std::string subject(4000, 'a');
+    const std::regex pattern("((.)*)*c", std::regex::ECMAScript);
+    std::string result;
+    EXPECT_THROW(tarn::rewrite_matches(subject, pattern, "x", false, result), std::regex_error);
+}
+
+TEST(BoundedMatch, DeepRecursionIsAPatternErrorNotACrash)
+{
+    const std::string subject(200000, 'a');
+    const std::regex pattern("(a|b)*c", std::regex::ECMAScript);
+    std::string result;
+    try {
+        tarn::rewrite_matches(subject, pattern, "x", false, result);
+        FAIL() << "a search this deep must not complete";
+    } catch (const std::regex_error& error) {
+        EXPECT_TRUE(error.code() == std::regex_constants::error_stack ||
+                    error.code() == std::regex_constants::error_complexity);
+    }
+}
+
+TEST(BoundedMatch, QuadraticSearchOverALongPathCompletes)
+{
+    // No match anywhere: every start position is tried to the end.
+    const std::string subject(4000, 'a');
+    const std::regex pattern("(.)*c", std::regex::ECMAScript);
+    std::string result;
+    EXPECT_FALSE(tarn::rewrite_matches(subject, pattern, "x", false, result));
+}
+
+}  // namespace
