@@ -1,0 +1,645 @@
+// The Windows side of the platform layer: native names are UTF-16, the narrow
+// text of a name is its exact conversion to the code page of the file
+// interfaces, the separator is the backslash (the slash is accepted too), and
+// errors are Win32 error numbers in std::system_category().
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+
+#include "platform/platform.h"
+
+#include <windows.h>
+
+#include <fcntl.h>
+#include <io.h>
+
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+// In the system's import library since Windows 8, but missing from the
+// MinGW-w64 headers.
+extern "C" __declspec(dllimport) VOID WINAPI GetCurrentThreadStackLimits(PULONG_PTR low, PULONG_PTR high);
+
+namespace tarn::platform {
+
+namespace {
+
+std::error_code win32_error(DWORD number)
+{
+    return std::error_code(static_cast<int>(number), std::system_category());
+}
+
+std::error_code last_error()
+{
+    return win32_error(::GetLastError());
+}
+
+// The code page the ANSI file functions use, which is what a name's narrow
+// text must be in for the system to agree with what the program prints.
+UINT file_code_page()
+{
+    return ::AreFileApisANSI() ? CP_ACP : CP_OEMCP;
+}
+
+bool is_utf8(UINT code_page)
+{
+    return code_page == CP_UTF8 || (code_page == CP_ACP && ::GetACP() == CP_UTF8) ||
+           (code_page == CP_OEMCP && ::GetOEMCP() == CP_UTF8);
+}
+
+// A few stateful code pages take no conversion flags at all; the round trip
+// below still keeps those conversions exact.
+bool refuses_flags(DWORD error)
+{
+    return error == ERROR_INVALID_FLAGS || error == ERROR_INVALID_PARAMETER;
+}
+
+// Plain conversion calls; each returns false with the system's error set.
+bool to_narrow(UINT code_page, native_view native, std::string& out, bool& inexact)
+{
+    inexact = false;
+    out.clear();
+    if (native.empty()) {
+        return true;
+    }
+    if (native.size() > static_cast<std::size_t>(INT_MAX / 4)) {
+        ::SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return false;
+    }
+    const int length = static_cast<int>(native.size());
+    DWORD flags = is_utf8(code_page) ? WC_ERR_INVALID_CHARS : WC_NO_BEST_FIT_CHARS;
+    BOOL used_default = FALSE;
+    BOOL* used_default_out = is_utf8(code_page) ? nullptr : &used_default;
+    int size = ::WideCharToMultiByte(code_page, flags, native.data(), length, nullptr, 0, nullptr,
+                                     used_default_out);
+    if (size == 0 && refuses_flags(::GetLastError())) {
+        flags = 0;
+        used_default_out = nullptr;
+        size = ::WideCharToMultiByte(code_page, 0, native.data(), length, nullptr, 0, nullptr, nullptr);
+    }
+    if (size <= 0) {
+        return false;
+    }
+    out.resize(static_cast<std::size_t>(size));
+    size = ::WideCharToMultiByte(code_page, flags, native.data(), length, out.data(), size, nullptr,
+                                 used_default_out);
+    if (size <= 0) {
+        out.clear();
+        return false;
+    }
+    out.resize(static_cast<std::size_t>(size));
+    inexact = used_default != FALSE;
+    return true;
+}
+
+bool to_native(UINT code_page, std::string_view narrow, native_string& out)
+{
+    out.clear();
+    if (narrow.empty()) {
+        return true;
+    }
+    if (narrow.size() > static_cast<std::size_t>(INT_MAX)) {
+        ::SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return false;
+    }
+    const int length = static_cast<int>(narrow.size());
+    DWORD flags = MB_ERR_INVALID_CHARS;
+    int size = ::MultiByteToWideChar(code_page, flags, narrow.data(), length, nullptr, 0);
+    if (size == 0 && refuses_flags(::GetLastError())) {
+        flags = 0;
+        size = ::MultiByteToWideChar(code_page, 0, narrow.data(), length, nullptr, 0);
+    }
+    if (size <= 0) {
+        return false;
+    }
+    out.resize(static_cast<std::size_t>(size));
+    size = ::MultiByteToWideChar(code_page, flags, narrow.data(), length, out.data(), size);
+    if (size <= 0) {
+        out.clear();
+        return false;
+    }
+    out.resize(static_cast<std::size_t>(size));
+    return true;
+}
+
+// The conversion failed because it could not be exact, not for another reason.
+std::error_code conversion_error()
+{
+    const DWORD error = ::GetLastError();
+    if (error == 0 || error == ERROR_NO_UNICODE_TRANSLATION || error == ERROR_INSUFFICIENT_BUFFER) {
+        return win32_error(ERROR_NO_UNICODE_TRANSLATION);
+    }
+    return win32_error(error);
+}
+
+bool is_drive_letter(native_char c)
+{
+    return (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z');
+}
+
+bool starts_with_drive(native_view path)
+{
+    return path.size() >= 2 && is_drive_letter(path[0]) && path[1] == L':';
+}
+
+// "\\?\", "\\.\" and "\??\": the prefixes of paths that go to the system's
+// object names without the usual rewriting.
+bool starts_with_device_prefix(native_view path)
+{
+    if (path.size() < 4 || !is_separator(path[0]) || !is_separator(path[3])) {
+        return false;
+    }
+    if (is_separator(path[1])) {
+        return path[2] == L'?' || path[2] == L'.';
+    }
+    return path[1] == L'?' && path[2] == L'?';
+}
+
+// Opens what a path names after all its links, for attribute queries.
+HANDLE open_followed(const native_string& path)
+{
+    return ::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                         FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+}
+
+// Closes a handle on every way out.
+struct handle_owner {
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    ~handle_owner()
+    {
+        if (handle != INVALID_HANDLE_VALUE) {
+            ::CloseHandle(handle);
+        }
+    }
+};
+
+bool set_delete_on_close(HANDLE handle, bool remove)
+{
+    FILE_DISPOSITION_INFO info{static_cast<BOOLEAN>(remove ? TRUE : FALSE)};
+    return ::SetFileInformationByHandle(handle, FileDispositionInfo, &info, sizeof info) != FALSE;
+}
+
+std::error_code copy_contents(HANDLE from, HANDLE to)
+{
+    std::vector<char> buffer(1 << 20);
+    for (;;) {
+        DWORD count = 0;
+        if (!::ReadFile(from, buffer.data(), static_cast<DWORD>(buffer.size()), &count, nullptr)) {
+            return last_error();
+        }
+        if (count == 0) {
+            return {};
+        }
+        const char* data = buffer.data();
+        while (count > 0) {
+            DWORD written = 0;
+            if (!::WriteFile(to, data, count, &written, nullptr)) {
+                return last_error();
+            }
+            if (written == 0) {
+                return win32_error(ERROR_WRITE_FAULT);
+            }
+            data += written;
+            count -= written;
+        }
+    }
+}
+
+// Whether the file a handle had open is still reachable under its name.
+bool still_there(const native_string& path, const BY_HANDLE_FILE_INFORMATION& identity)
+{
+    handle_owner reopened;
+    reopened.handle = ::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                                    nullptr);
+    BY_HANDLE_FILE_INFORMATION now{};
+    return reopened.handle != INVALID_HANDLE_VALUE && ::GetFileInformationByHandle(reopened.handle, &now) &&
+           now.dwVolumeSerialNumber == identity.dwVolumeSerialNumber &&
+           now.nFileIndexHigh == identity.nFileIndexHigh && now.nFileIndexLow == identity.nFileIndexLow;
+}
+
+// Moves a regular file to another volume. The copy is created exclusively, so
+// nothing there is ever replaced, and is held with no sharing while it fills.
+// Both files are removed through their own handles: a failed copy is deleted
+// when its handle closes, and the source only after the complete copy is on
+// disk. Any failure leaves the source as it was and no copy behind.
+std::error_code copy_then_remove(const native_string& from, const native_string& to)
+{
+    handle_owner source;
+    source.handle = ::CreateFileW(from.c_str(), GENERIC_READ | DELETE | FILE_WRITE_ATTRIBUTES,
+                                  FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                  FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (source.handle == INVALID_HANDLE_VALUE) {
+        return last_error();
+    }
+    FILE_BASIC_INFO info{};
+    if (!::GetFileInformationByHandleEx(source.handle, FileBasicInfo, &info, sizeof info)) {
+        return last_error();
+    }
+    // Directories, links and other reparse points do not cross volumes.
+    if ((info.FileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0) {
+        return win32_error(ERROR_NOT_SAME_DEVICE);
+    }
+
+    handle_owner target;
+    target.handle = ::CreateFileW(to.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
+                                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (target.handle == INVALID_HANDLE_VALUE) {
+        const DWORD error = ::GetLastError();
+        // The same answer as a rename onto an existing name on one volume.
+        return win32_error(error == ERROR_FILE_EXISTS ? ERROR_ALREADY_EXISTS : error);
+    }
+    auto fail = [&](std::error_code error) {
+        if (!set_delete_on_close(target.handle, true)) {
+            ::CloseHandle(target.handle);
+            target.handle = INVALID_HANDLE_VALUE;
+            ::DeleteFileW(to.c_str());
+        }
+        return error;
+    };
+
+    if (auto error = copy_contents(source.handle, target.handle)) {
+        return fail(error);
+    }
+    if (!::FlushFileBuffers(target.handle)) {
+        return fail(last_error());
+    }
+    // Times and attributes last, but without the read-only bit, which would
+    // keep a failed copy from being deleted; it is set after the close.
+    FILE_BASIC_INFO copied = info;
+    copied.ChangeTime.QuadPart = 0;  // left to the system
+    // Only the attributes a handle can set; compression and the like belong
+    // to the volume the copy went to.
+    copied.FileAttributes &= FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
+                             FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+    if (copied.FileAttributes == 0) {
+        copied.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+    }
+    if (!::SetFileInformationByHandle(target.handle, FileBasicInfo, &copied, sizeof copied)) {
+        return fail(last_error());
+    }
+
+    // A read-only source cannot be deleted; it goes anyway, so the bit is
+    // dropped first and put back if the deletion is still refused.
+    const bool read_only = (info.FileAttributes & FILE_ATTRIBUTE_READONLY) != 0;
+    if (read_only) {
+        FILE_BASIC_INFO writable{};
+        writable.FileAttributes = copied.FileAttributes;  // never 0, which means "unchanged"
+        if (!::SetFileInformationByHandle(source.handle, FileBasicInfo, &writable, sizeof writable)) {
+            return fail(last_error());
+        }
+    }
+    if (!set_delete_on_close(source.handle, true)) {
+        const std::error_code error = last_error();
+        if (read_only) {
+            FILE_BASIC_INFO restored{};
+            restored.FileAttributes = copied.FileAttributes | FILE_ATTRIBUTE_READONLY;
+            ::SetFileInformationByHandle(source.handle, FileBasicInfo, &restored, sizeof restored);
+        }
+        return fail(error);
+    }
+
+    // The source goes when its handle closes. Where the system could not
+    // delete it after all, the same file is still there under its name: then
+    // the copy goes instead, and the move has failed with nothing changed.
+    BY_HANDLE_FILE_INFORMATION identity{};
+    const bool known = ::GetFileInformationByHandle(source.handle, &identity) != FALSE;
+    ::CloseHandle(source.handle);
+    source.handle = INVALID_HANDLE_VALUE;
+    if (known && still_there(from, identity)) {
+        if (read_only) {
+            ::SetFileAttributesW(from.c_str(), copied.FileAttributes | FILE_ATTRIBUTE_READONLY);
+        }
+        return fail(win32_error(ERROR_ACCESS_DENIED));
+    }
+    ::CloseHandle(target.handle);
+    target.handle = INVALID_HANDLE_VALUE;
+    if (read_only) {
+        ::SetFileAttributesW(to.c_str(), copied.FileAttributes | FILE_ATTRIBUTE_READONLY);
+    }
+    return {};
+}
+
+}  // namespace
+
+bool is_separator(native_char c)
+{
+    return c == L'\\' || c == L'/';
+}
+
+bool is_bare_drive(native_view path)
+{
+    return path.size() == 2 && starts_with_drive(path);
+}
+
+// By the standard library's rules for native paths here: a root name is a
+// character and a colon ("D:"), with at most one separator behind it as the
+// root directory; otherwise a leading separator is the root directory, and
+// any further ones (as in "\\server") belong to the relative path.
+std::size_t root_path_length(native_view path)
+{
+    if (!path.empty() && is_separator(path[0])) {
+        return 1;
+    }
+    if (path.size() >= 2 && path[1] == L':') {
+        return path.size() > 2 && is_separator(path[2]) ? 3 : 2;
+    }
+    return 0;
+}
+
+std::size_t creation_root_length(native_view path)
+{
+    if (starts_with_device_prefix(path)) {
+        std::size_t length = 4;
+        const native_view rest = path.substr(length);
+        if (starts_with_drive(rest)) {
+            length += 2;
+            if (rest.size() > 2 && is_separator(rest[2])) {
+                ++length;
+            }
+        }
+        return length;
+    }
+    if (path.size() > 2 && is_separator(path[0]) && is_separator(path[1]) && !is_separator(path[2])) {
+        // A network path: the server and the separator after it. The share
+        // is the first element, asked for like any other.
+        std::size_t length = 3;
+        while (length < path.size() && !is_separator(path[length])) {
+            ++length;
+        }
+        return length < path.size() ? length + 1 : length;
+    }
+    return root_path_length(path);
+}
+
+std::string narrow_text(native_view native, std::error_code& error)
+{
+    error.clear();
+    const UINT code_page = file_code_page();
+    std::string narrow;
+    bool inexact = false;
+    if (!to_narrow(code_page, native, narrow, inexact)) {
+        error = conversion_error();
+        return {};
+    }
+    // Converting back must give the very same name; otherwise the narrow text
+    // would name another file (or none) when handed back to the system.
+    native_string back;
+    if (inexact || !to_native(code_page, narrow, back) || back != native) {
+        error = win32_error(ERROR_NO_UNICODE_TRANSLATION);
+        return {};
+    }
+    return narrow;
+}
+
+native_string native_text(std::string_view narrow, std::error_code& error)
+{
+    error.clear();
+    const UINT code_page = file_code_page();
+    native_string native;
+    if (!to_native(code_page, narrow, native)) {
+        error = conversion_error();
+        return {};
+    }
+    std::string back;
+    bool inexact = false;
+    if (!to_narrow(code_page, native, back, inexact) || inexact || back != narrow) {
+        error = win32_error(ERROR_NO_UNICODE_TRANSLATION);
+        return {};
+    }
+    return native;
+}
+
+std::string display_text(native_view native)
+{
+    if (native.empty() || native.size() > static_cast<std::size_t>(INT_MAX / 4)) {
+        return {};
+    }
+    const UINT code_page = file_code_page();
+    const int length = static_cast<int>(native.size());
+    const int size = ::WideCharToMultiByte(code_page, 0, native.data(), length, nullptr, 0, nullptr, nullptr);
+    if (size <= 0) {
+        return {};
+    }
+    std::string text(static_cast<std::size_t>(size), '\0');
+    ::WideCharToMultiByte(code_page, 0, native.data(), length, text.data(), size, nullptr, nullptr);
+    return text;
+}
+
+entry_type status(const native_string& path, std::error_code& error)
+{
+    error.clear();
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) {
+        error = last_error();
+        return entry_type::none;
+    }
+    DWORD attributes = data.dwFileAttributes;
+    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+        // A link or another reparse point: what counts is where it leads.
+        handle_owner followed;
+        followed.handle = open_followed(path);
+        if (followed.handle == INVALID_HANDLE_VALUE) {
+            error = last_error();
+            return entry_type::none;
+        }
+        FILE_BASIC_INFO info{};
+        if (!::GetFileInformationByHandleEx(followed.handle, FileBasicInfo, &info, sizeof info)) {
+            error = last_error();
+            return entry_type::none;
+        }
+        attributes = info.FileAttributes;
+    }
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        return entry_type::directory;
+    }
+    if ((attributes & FILE_ATTRIBUTE_DEVICE) != 0) {
+        return entry_type::other;
+    }
+    return entry_type::regular;
+}
+
+bool is_not_found(std::error_code error)
+{
+    if (error.category() != std::system_category()) {
+        return false;
+    }
+    switch (error.value()) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_BAD_NETPATH:
+    case ERROR_INVALID_NAME:
+        return true;
+    default:
+        return false;
+    }
+}
+
+struct directory_stream {
+    HANDLE find = INVALID_HANDLE_VALUE;
+    WIN32_FIND_DATAW data{};
+    bool pending = false;  // `data` holds an entry not yet handed out
+};
+
+void close_directory(directory_stream* stream)
+{
+    if (stream != nullptr) {
+        if (stream->find != INVALID_HANDLE_VALUE) {
+            ::FindClose(stream->find);
+        }
+        delete stream;
+    }
+}
+
+directory_handle open_directory(const native_string& path, std::error_code& error)
+{
+    error.clear();
+    native_string pattern = path;
+    if (!pattern.empty() && !is_separator(pattern.back()) && !is_bare_drive(pattern)) {
+        pattern.push_back(L'\\');
+    }
+    pattern.push_back(L'*');
+
+    directory_handle stream(new directory_stream);
+    stream->find = ::FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &stream->data,
+                                      FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH);
+    if (stream->find == INVALID_HANDLE_VALUE) {
+        const DWORD failure = ::GetLastError();
+        // A directory with no entries at all (the root of an empty volume,
+        // which has no "." or "..") matches nothing; a missing one must not
+        // pass for empty.
+        if (failure == ERROR_FILE_NOT_FOUND || failure == ERROR_NO_MORE_FILES) {
+            std::error_code status_error;
+            if (status(path, status_error) == entry_type::directory) {
+                return stream;
+            }
+        }
+        error = win32_error(failure);
+        return nullptr;
+    }
+    stream->pending = true;
+    return stream;
+}
+
+bool next_entry(directory_stream& stream, native_view& name, bool& descend, std::error_code& error)
+{
+    error.clear();
+    for (;;) {
+        if (stream.find == INVALID_HANDLE_VALUE) {
+            return false;
+        }
+        if (!stream.pending && !::FindNextFileW(stream.find, &stream.data)) {
+            const DWORD failure = ::GetLastError();
+            if (failure != ERROR_NO_MORE_FILES) {
+                error = win32_error(failure);
+            }
+            return false;
+        }
+        stream.pending = false;
+        const wchar_t* text = stream.data.cFileName;
+        if (text[0] == L'.' && (text[1] == L'\0' || (text[1] == L'.' && text[2] == L'\0'))) {
+            continue;
+        }
+        name = native_view(text);
+        const DWORD attributes = stream.data.dwFileAttributes;
+        // Symbolic links and junctions are listed but never walked into;
+        // directories behind other kinds of reparse points are walked. A
+        // reparse point of no stated kind (Wine lists the Unix symbolic
+        // links it finds so) is taken for a link: walking it could loop.
+        const DWORD tag = stream.data.dwReserved0;
+        const bool link = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
+                          (tag == IO_REPARSE_TAG_SYMLINK || tag == IO_REPARSE_TAG_MOUNT_POINT || tag == 0);
+        descend = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 && !link;
+        return true;
+    }
+}
+
+std::error_code create_directory(const native_string& path)
+{
+    if (::CreateDirectoryW(path.c_str(), nullptr)) {
+        return {};
+    }
+    const std::error_code error = last_error();
+    // Whatever the system answered (a drive's root gives access denied, not
+    // already exists), a directory there is what was asked for, and anything
+    // else there is in the way.
+    std::error_code status_error;
+    const entry_type type = status(path, status_error);
+    if (type == entry_type::directory) {
+        return {};
+    }
+    if (type != entry_type::none) {
+        return win32_error(ERROR_ALREADY_EXISTS);
+    }
+    return error;
+}
+
+std::error_code move_entry(const native_string& from, const native_string& to)
+{
+    // No replace flag: a target that appeared since the existence test stays.
+    if (::MoveFileExW(from.c_str(), to.c_str(), 0)) {
+        return {};
+    }
+    const std::error_code error = last_error();
+    if (error.value() != ERROR_NOT_SAME_DEVICE) {
+        return error;
+    }
+    // The system's own copy-allowed move reports success when it copied but
+    // could not delete the source, leaving two files; this copy never does.
+    return copy_then_remove(from, to);
+}
+
+std::string error_text(std::error_code error)
+{
+    std::string text;
+    if (error.category() == std::system_category()) {
+        char* buffer = nullptr;
+        const DWORD size = ::FormatMessageA(
+            FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+            nullptr, static_cast<DWORD>(error.value()), 0, reinterpret_cast<char*>(&buffer), 0, nullptr);
+        if (size > 0 && buffer != nullptr) {
+            text.assign(buffer, size);
+        }
+        if (buffer != nullptr) {
+            ::LocalFree(buffer);
+        }
+    } else {
+        text = error.message();
+    }
+    while (!text.empty() && std::strchr(" \t\r\n", text.back()) != nullptr) {
+        text.pop_back();
+    }
+    return text.empty() ? std::string("unknown error") : text;
+}
+
+std::size_t match_stack_budget()
+{
+    // The whole reserved stack of this thread, as the system laid it out
+    // (the link step asks for a large one).
+    ULONG_PTR low = 0;
+    ULONG_PTR high = 0;
+    ::GetCurrentThreadStackLimits(&low, &high);
+    const std::size_t reserved = high > low ? high - low : std::size_t(1) << 20;
+    // Leave a quarter for the program's own frames, the guard pages and the
+    // system.
+    return reserved / 4 * 3;
+}
+
+void prepare_console()
+{
+    // Text mode turns each '\n' into CR LF on the way out; the bytes are
+    // otherwise written unchanged, with no console code page set.
+    ::_setmode(::_fileno(stdout), _O_TEXT);
+    ::_setmode(::_fileno(stderr), _O_TEXT);
+    std::setvbuf(stderr, nullptr, _IONBF, 0);
+}
+
+}  // namespace tarn::platform

@@ -98,17 +98,34 @@ TEST(SplitPath, AgreesWithTheStandardLibrary)
         "/x.txt", "a//b.c", "./..a", "./.a.b", "photos/2020/IMG_1.JPG", "x", ".hidden.",
         "./a b/c d.e f",
     };
-    for (const char* text : paths) {
-        const tarn::platform::native_string path = native(text);
+    auto check = [](const tarn::platform::native_string& path, const std::string& label) {
         const std::filesystem::path reference(path);
         const tarn::path_parts parts = tarn::split_path(path);
-        EXPECT_EQ(path.substr(0, parts.parent_length), reference.parent_path().native()) << text;
-        EXPECT_EQ(path.substr(parts.name_start), reference.filename().native()) << text;
+        EXPECT_EQ(path.substr(0, parts.parent_length), reference.parent_path().native()) << label;
+        EXPECT_EQ(path.substr(parts.name_start), reference.filename().native()) << label;
         EXPECT_EQ(path.substr(parts.name_start, parts.extension_start - parts.name_start),
                   reference.stem().native())
-            << text;
-        EXPECT_EQ(path.substr(parts.extension_start), reference.extension().native()) << text;
+            << label;
+        EXPECT_EQ(path.substr(parts.extension_start), reference.extension().native()) << label;
+        EXPECT_EQ(tarn::platform::root_path_length(path),
+                  reference.root_name().native().size() + reference.root_directory().native().size())
+            << label;
+    };
+    for (const char* text : paths) {
+        check(native(text), text);
     }
+#ifdef _WIN32
+    // Drives, network and device paths, and both separators as typed.
+    const wchar_t* windows_paths[] = {
+        L"D:name", L"D:\\x.txt", L"D:\\photos\\a.b", L"D:\\\\x", L"D:/photos\\2020.x",
+        L"\\\\server\\share\\x.y", L"\\\\?\\D:\\x", L"\\\\.\\D:\\dir\\f",
+        L"\\??\\D:\\x.txt", L"\\x.txt", L"//server/share/x", L"photos/2020\\name.jpg",
+        L"\\/mixed\\x",
+    };
+    for (const wchar_t* text : windows_paths) {
+        check(text, std::filesystem::path(text).string());
+    }
+#endif
 }
 
 TEST(BuildSubject, NameStemOrWholePath)
