@@ -1,11 +1,11 @@
 #include "cli/front_end.h"
 
 #include "engine/engine.h"
+#include "engine/fs_error.h"
 #include "platform/platform.h"
 #include "tarn/output.h"
 
 #include <cstring>
-#include <filesystem>
 #include <iostream>
 #include <regex>
 
@@ -56,18 +56,6 @@ void report_pattern_error(const command_line& command)
     write_line(std::cerr, "Aborted.");
 }
 
-// The operation named when the error was raised: what() reads
-// "filesystem error: <operation>: <system text> [<path>]".
-std::string failed_operation(const std::filesystem::filesystem_error& error)
-{
-    std::string_view what = error.what();
-    constexpr std::string_view lead = "filesystem error: ";
-    if (what.substr(0, lead.size()) == lead) {
-        what.remove_prefix(lead.size());
-    }
-    return std::string(what.substr(0, what.find(": ")));
-}
-
 int run_walk_command(const command_line& command)
 {
     try {
@@ -81,7 +69,7 @@ int run_walk_command(const command_line& command)
                 type = platform::status(start, error);
             }
             if (error && !platform::is_not_found(error)) {
-                throw std::filesystem::filesystem_error("status", std::filesystem::path(start), error);
+                stop_run_narrow("status", start_path, error);
             }
             if (type != platform::entry_type::directory) {
                 write_line(std::cerr, start_path + " does not seem to be a directory. Aborting.");
@@ -198,13 +186,13 @@ int run_tarn(int word_count, const char* const* words)
         case command_kind::version: print_version(); return 0;
         case command_kind::run: return run_walk_command(command);
         }
-    } catch (const std::filesystem::filesystem_error& error) {
-        write_line(std::cerr, "tarn: " + failed_operation(error) + " failed for \"" +
-                                  platform::display_text(error.path1().native()) +
-                                  "\": " + platform::error_text(error.code()) + ". Stopped.");
+    } catch (const run_stopped& stop) {
+        write_line(std::cerr, "tarn: " + stop.operation + " failed for \"" + stop.path +
+                                  "\": " + platform::error_text(stop.error));
         return 2;
     } catch (const std::exception& error) {
-        write_line(std::cerr, std::string("tarn: ") + error.what() + ". Stopped.");
+        // Out of memory, or a path too long to hold: the run cannot go on.
+        write_line(std::cerr, std::string("tarn: ") + error.what());
         return 2;
     }
     return 1;

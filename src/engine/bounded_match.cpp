@@ -4,21 +4,22 @@
 
 namespace tarn {
 
-void exceed_match_budget(const match_budget& budget)
+void check_match_budget()
 {
-    if (budget.steps_left == 0) {
+    if (active_match_budget.steps_left == 0) {
         throw std::regex_error(std::regex_constants::error_complexity);
     }
-    throw std::regex_error(std::regex_constants::error_stack);
+    if (reinterpret_cast<std::uintptr_t>(__builtin_frame_address(0)) < active_match_budget.stack_limit) {
+        throw std::regex_error(std::regex_constants::error_stack);
+    }
 }
 
-match_budget start_match_budget()
+void start_match_budget()
 {
     static const std::size_t depth = platform::match_stack_budget();
     auto here = reinterpret_cast<std::uintptr_t>(__builtin_frame_address(0));
-    match_budget budget;
-    budget.stack_limit = here > depth ? here - depth : 0;
-    return budget;
+    active_match_budget.steps_left = match_step_budget;
+    active_match_budget.stack_limit = here > depth ? here - depth : 0;
 }
 
 }  // namespace tarn

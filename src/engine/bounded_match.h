@@ -5,8 +5,8 @@
 // The standard matcher backtracks without limit: some patterns take time
 // exponential in the subject's length, and long subjects recurse deep enough
 // to overflow the stack. Every search here walks the subject through
-// `counted_iterator`, whose every step is counted and which checks how far the
-// stack has grown since the search began. Crossing either ceiling throws
+// `counted_iterator`, whose comparisons are counted and which checks how far
+// the stack has grown since the search began. Crossing either ceiling throws
 // std::regex_error (error_complexity or error_stack), which the front end
 // reports like any other pattern error.
 
@@ -18,19 +18,39 @@
 
 namespace tarn {
 
-// Steps one whole search or rewrite may take (a step is one move or
-// comparison of an iterator). A quadratic search such as (.)*c failing over
-// 4,000 characters, about the longest path Linux accepts, takes 4.0e7 steps
-// (0.5 s on a 2 GHz core) and completes; an exploding one such as ((.)*)*c is
-// stopped after about 0.7 s. No ordinary pattern on a real name comes near.
-inline constexpr std::uint64_t match_step_budget = 100'000'000;
+// Steps one whole search or rewrite may take. A step is one comparison of two
+// iterators: the matcher compares before it moves, and every path it tries
+// ends in a comparison, so the count bounds the work even where a pattern
+// explores many ways of matching nothing. A quadratic search such as (.)*c
+// failing over 4,000 characters, about the longest path Linux accepts, takes
+// 2.4e7 steps (0.4 s on a 2 GHz core) and completes; an exploding one such as
+// ((.)*)*c is stopped after about 0.4 s, and (.)*c over 8,000 characters
+// after 1 s. No ordinary pattern on a real name comes near.
+inline constexpr std::uint64_t match_step_budget = 60'000'000;
+
+// The limits are looked at every this many steps. 64 comparisons deepen the
+// stack by some kilobytes at most, far inside the margin the stack budget
+// leaves, and checking rarely keeps a step to one decrement and one test.
+inline constexpr std::uint64_t match_check_interval = 64;
+static_assert(match_step_budget % match_check_interval == 0, "the last step must be a checked one");
 
 struct match_budget {
-    std::uint64_t steps_left = match_step_budget;
+    std::uint64_t steps_left = 0;
     std::uintptr_t stack_limit = 0;  // the lowest stack address allowed
 };
 
-[[noreturn]] void exceed_match_budget(const match_budget& budget);
+// The budget of the search in progress. The program searches on one thread,
+// one search at a time, so one budget serves them all; keeping it out of the
+// iterators keeps an iterator the size of a pointer, and the matcher copies
+// iterators all the time.
+inline match_budget active_match_budget;
+
+// Gives the searches that follow a fresh budget, with the stack measured
+// from the caller's frame.
+void start_match_budget();
+
+// Throws when the steps are used up or the stack has grown past its limit.
+void check_match_budget();
 
 class counted_iterator {
 public:
@@ -41,17 +61,13 @@ public:
     using reference = const char&;
 
     counted_iterator() = default;
-    counted_iterator(const char* position, match_budget* budget)
-        : position_(position), budget_(budget)
-    {
-    }
+    explicit counted_iterator(const char* position) : position_(position) {}
 
     reference operator*() const { return *position_; }
     pointer base() const { return position_; }
 
     counted_iterator& operator++()
     {
-        step();
         ++position_;
         return *this;
     }
@@ -63,7 +79,6 @@ public:
     }
     counted_iterator& operator--()
     {
-        step();
         --position_;
         return *this;
     }
@@ -76,29 +91,16 @@ public:
 
     friend bool operator==(const counted_iterator& left, const counted_iterator& right)
     {
-        left.step();
+        if ((--active_match_budget.steps_left & (match_check_interval - 1)) == 0) {
+            check_match_budget();
+        }
         return left.position_ == right.position_;
     }
 
 private:
-    void step() const
-    {
-        // Every state the matcher visits compares or moves an iterator, so
-        // counting here bounds both the time and the recursion of one search.
-        if (--budget_->steps_left == 0 ||
-            reinterpret_cast<std::uintptr_t>(__builtin_frame_address(0)) < budget_->stack_limit) {
-            exceed_match_budget(*budget_);
-        }
-    }
-
     const char* position_ = nullptr;
-    match_budget* budget_ = nullptr;
 };
 
 using bounded_match = std::match_results<counted_iterator>;
-
-// A fresh budget for one search or rewrite started from the caller's frame.
-match_budget start_match_budget();
-
 
 }  // namespace tarn

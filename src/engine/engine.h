@@ -14,8 +14,8 @@ namespace tarn {
 
 // Lists the start directory (its whole tree when recursive) in pre-order: a
 // directory before its contents, its contents before its next sibling.
-// Symbolic links are listed but never walked into. Throws
-// std::filesystem::filesystem_error when a directory cannot be read.
+// Symbolic links are listed but never walked into. Throws run_stopped when a
+// directory cannot be read.
 entry_list collect_entries(const platform::native_string& start, bool recursive);
 
 // Takes the complete listing first, then hands the entries to process_entry

@@ -1,13 +1,15 @@
 #include "engine/fs_error.h"
 
-#include <filesystem>
-
 namespace tarn {
 
-void throw_fs_error(const std::string& operation, platform::native_view path,
-                    std::error_code error)
+void stop_run(std::string operation, platform::native_view path, std::error_code error)
 {
-    throw std::filesystem::filesystem_error(operation, std::filesystem::path(path), error);
+    throw run_stopped{std::move(operation), platform::display_text(path), error};
+}
+
+void stop_run_narrow(std::string operation, std::string path, std::error_code error)
+{
+    throw run_stopped{std::move(operation), std::move(path), error};
 }
 
 }  // namespace tarn

@@ -9,9 +9,16 @@ namespace tarn {
 
 // File-system failures the program does not handle entry by entry (a listing
 // that cannot be read, a status query refused, a name that cannot be
-// converted) end the run: they travel as std::filesystem::filesystem_error
-// and the front end reports them.
-[[noreturn]] void throw_fs_error(const std::string& operation, platform::native_view path,
-                                 std::error_code error);
+// converted) end the run. They travel as this record, which the front end
+// alone catches and reports. The path is kept as display text because the
+// failure may be that the name has no exact narrow form.
+struct run_stopped {
+    std::string operation;
+    std::string path;
+    std::error_code error;
+};
+
+[[noreturn]] void stop_run(std::string operation, platform::native_view path, std::error_code error);
+[[noreturn]] void stop_run_narrow(std::string operation, std::string path, std::error_code error);
 
 }  // namespace tarn

@@ -7,12 +7,13 @@ namespace tarn {
 
 namespace {
 
-std::string narrow_or_throw(platform::native_view native)
+// Converts one part of a path; a failure names the whole path.
+std::string narrow_or_throw(platform::native_view part, platform::native_view path)
 {
     std::error_code error;
-    std::string narrow = platform::narrow_text(native, error);
+    std::string narrow = platform::narrow_text(part, error);
     if (error) {
-        throw_fs_error("narrow text of a path", native, error);
+        stop_run("narrow text of a path", path, error);
     }
     return narrow;
 }
@@ -110,17 +111,18 @@ subject_text build_subject(platform::native_view entry_path, const run_options& 
     const path_parts parts = split_path(entry_path);
     const std::size_t name_end =
         options.skip_extensions ? parts.extension_start : entry_path.size();
+    const platform::native_view name = entry_path.substr(parts.name_start, name_end - parts.name_start);
 
     subject_text text;
     if (options.include_directories) {
-        text.subject = narrow_or_throw(entry_path.substr(0, parts.parent_length));
+        text.subject = narrow_or_throw(entry_path.substr(0, parts.parent_length), entry_path);
         text.subject.push_back(platform::narrow_separator);
-        text.subject += narrow_or_throw(entry_path.substr(parts.name_start, name_end - parts.name_start));
+        text.subject += narrow_or_throw(name, entry_path);
     } else {
-        text.subject = narrow_or_throw(entry_path.substr(parts.name_start, name_end - parts.name_start));
+        text.subject = narrow_or_throw(name, entry_path);
     }
     if (options.skip_extensions) {
-        text.extension = narrow_or_throw(entry_path.substr(parts.extension_start));
+        text.extension = narrow_or_throw(entry_path.substr(parts.extension_start), entry_path);
     }
     return text;
 }
@@ -129,10 +131,10 @@ bool rewrite_matches(std::string_view subject, const std::regex& pattern,
                      std::string_view replacement, bool first_only, std::string& result)
 {
     namespace flags = std::regex_constants;
-    match_budget budget = start_match_budget();
+    start_match_budget();
     const char* const begin = subject.data();
     const char* const end = begin + subject.size();
-    const counted_iterator last(end, &budget);
+    const counted_iterator last(end);
 
     result.clear();
     bounded_match match;
@@ -144,15 +146,15 @@ bool rewrite_matches(std::string_view subject, const std::regex& pattern,
             copy_from == begin ? flags::match_default : flags::match_prev_avail;
         bool found;
         if (!previous_empty) {
-            found = std::regex_search(counted_iterator(copy_from, &budget), last, match, pattern, base);
+            found = std::regex_search(counted_iterator(copy_from), last, match, pattern, base);
         } else {
             // After an empty match only a non-empty one may start at the same
             // place; otherwise the search moves on by one character.
-            found = std::regex_search(counted_iterator(copy_from, &budget), last, match, pattern,
+            found = std::regex_search(counted_iterator(copy_from), last, match, pattern,
                                       base | flags::match_not_null | flags::match_continuous);
             if (!found) {
-                found = std::regex_search(counted_iterator(copy_from + 1, &budget), last, match,
-                                          pattern, flags::match_prev_avail);
+                found = std::regex_search(counted_iterator(copy_from + 1), last, match, pattern,
+                                          flags::match_prev_avail);
             }
         }
         if (!found) {

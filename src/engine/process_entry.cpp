@@ -15,7 +15,7 @@ platform::entry_type query_status(const platform::native_string& path, const cha
     std::error_code error;
     const platform::entry_type type = platform::status(path, error);
     if (error && !platform::is_not_found(error)) {
-        throw_fs_error(operation, path, error);
+        stop_run(operation, path, error);
     }
     return type;
 }
@@ -25,7 +25,7 @@ std::string narrow_or_throw(platform::native_view native)
     std::error_code error;
     std::string narrow = platform::narrow_text(native, error);
     if (error) {
-        throw_fs_error("narrow text of a path", native, error);
+        stop_run("narrow text of a path", native, error);
     }
     return narrow;
 }
@@ -63,7 +63,7 @@ rename_tally process_entry(platform::native_view entry, const std::regex& patter
     std::error_code error;
     const platform::native_string target = platform::native_text(new_name, error);
     if (error) {
-        throw_fs_error("native path", platform::native_view(), error);
+        stop_run_narrow("native path", new_name, error);
     }
     if (query_status(target, "exists") != platform::entry_type::none) {
         // Asked again: the entry may have changed since the type filter.

@@ -14,7 +14,7 @@ platform::native_string native_or_throw(std::string_view narrow)
     std::error_code error;
     platform::native_string native = platform::native_text(narrow, error);
     if (error) {
-        throw_fs_error("native path", platform::native_view(), error);
+        stop_run_narrow("native path", std::string(narrow), error);
     }
     return native;
 }
@@ -78,16 +78,27 @@ int rename_entry(std::string old_text, std::string new_name, const run_options& 
     const platform::native_string old_path = native_or_throw(old_text);
     const platform::native_string new_path = native_or_throw(new_name);
 
-    const path_parts parts = split_path(new_path);
-    if (parts.parent_length > 0) {
-        const std::error_code error = create_missing_directories(new_path.substr(0, parts.parent_length));
-        if (error) {
-            write_line(std::cerr, "   error [cd]: " + platform::error_text(error));
-            return 1;
+    // The directories a new name needs are nearly always there already, so
+    // the move is tried first: that saves a status query per entry. A move
+    // that succeeds shows that every directory on the way exists, and making
+    // them first would have changed nothing. A move that fails has changed
+    // nothing either; the directories are then made (or found in place) and
+    // the move is tried again, so every failure is reported as if the
+    // directories had been made first.
+    std::error_code error = platform::move_entry(old_path, new_path);
+    if (error) {
+        const path_parts parts = split_path(new_path);
+        if (parts.parent_length > 0) {
+            const std::error_code creation_error =
+                create_missing_directories(new_path.substr(0, parts.parent_length));
+            if (creation_error) {
+                write_line(std::cerr, "   error [cd]: " + platform::error_text(creation_error));
+                return 1;
+            }
+            error = platform::move_entry(old_path, new_path);
         }
     }
-
-    if (const std::error_code error = platform::move_entry(old_path, new_path)) {
+    if (error) {
         write_line(std::cerr, "   error [rn]: " + platform::error_text(error));
         return 1;
     }

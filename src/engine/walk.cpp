@@ -32,7 +32,7 @@ entry_list collect_entries(const platform::native_string& start, bool recursive)
     std::vector<listing_level> open;
     open.push_back({platform::open_directory(start, error), start.size()});
     if (error) {
-        throw_fs_error(open_operation, start, error);
+        stop_run(open_operation, start, error);
     }
 
     // One buffer holds the path being listed; each entry's name is put behind
@@ -45,7 +45,7 @@ entry_list collect_entries(const platform::native_string& start, bool recursive)
         if (!platform::next_entry(*current.stream, name, descend, error)) {
             if (error) {
                 path.resize(current.path_length);
-                throw_fs_error(step_operation, path, error);
+                stop_run(step_operation, path, error);
             }
             open.pop_back();
             continue;
@@ -59,7 +59,7 @@ entry_list collect_entries(const platform::native_string& start, bool recursive)
         if (recursive && descend) {
             auto stream = platform::open_directory(path, error);
             if (error) {
-                throw_fs_error(step_operation, path, error);
+                stop_run(step_operation, path, error);
             }
             open.push_back({std::move(stream), path.size()});
         }
@@ -73,7 +73,7 @@ rename_tally run_walk(std::string start_path, const std::regex& pattern, std::st
     std::error_code error;
     const platform::native_string start = platform::native_text(start_path, error);
     if (error) {
-        throw_fs_error("native path", platform::native_view(), error);
+        stop_run_narrow("native path", start_path, error);
     }
     const entry_list list = collect_entries(start, options.recursive);
 
