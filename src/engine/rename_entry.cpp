@@ -82,11 +82,13 @@ int rename_entry(std::string old_text, std::string new_name, const run_options& 
     // the move is tried first: that saves a status query per entry. A move
     // that succeeds shows that every directory on the way exists, and making
     // them first would have changed nothing. A move that fails has changed
-    // nothing either; the directories are then made (or found in place) and
-    // the move is tried again, so every failure is reported as if the
-    // directories had been made first.
+    // nothing either. Only a missing or blocked directory on the way makes it
+    // fail with the not-found kind; the directories are then made (or the
+    // obstacle reported) and the move is tried again, so every failure reads
+    // as if the directories had been made first. Other failures are final,
+    // which spares a failed copy to another file system a second attempt.
     std::error_code error = platform::move_entry(old_path, new_path);
-    if (error) {
+    if (error && platform::is_not_found(error)) {
         const path_parts parts = split_path(new_path);
         if (parts.parent_length > 0) {
             const std::error_code creation_error =
