@@ -9,17 +9,24 @@ namespace {
 
 using tarn::command_kind;
 
-tarn::command_line parse(std::vector<const char*> arguments)
+// A parsed run in one line: option letters, verbosity, the s and short-form
+// flags, then pattern, replacement and start path.
+std::string describe(const tarn::command_line& c)
 {
-    arguments.insert(arguments.begin(), "tarn");
-    return tarn::parse_command_line(static_cast<int>(arguments.size()), arguments.data());
+    const tarn::run_options& o = c.options;
+    return std::string(o.recursive ? "r" : "") + (o.skip_extensions ? "E" : "") +
+           (o.include_directories ? "d" : "") + (o.first_only ? "f" : "") + (o.dry_run ? "n" : "") +
+           "v" + std::to_string(o.verbosity) + (c.use_start_argument ? " s" : "") +
+           (c.short_form ? " short" : "") + " [" + c.pattern + "][" + c.replacement + "][" +
+           c.start_path + "]";
 }
 
-TEST(CommandLine, DispatchByWordCount)
+TEST(CommandLine, DispatchByWordCountAndFields)
 {
     const struct {
         std::vector<const char*> arguments;
         command_kind kind;
+        const char* run = "";  // describe() of a run
     } cases[] = {
         {{}, command_kind::usage_error},
         {{"-V"}, command_kind::version},
@@ -30,67 +37,39 @@ TEST(CommandLine, DispatchByWordCount)
         {{"-x"}, command_kind::usage_error},
         {{"-hh"}, command_kind::usage_error},
         {{"V"}, command_kind::usage_error},
-        {{"a", "b"}, command_kind::run},
-        {{"-r", "b"}, command_kind::run},
+        {{"a", "b"}, command_kind::run, "v0 short [a][b][.]"},
+        // A dash pattern of the short form is read as option letters too.
+        {{"-r", "b"}, command_kind::run, "rv0 short [-r][b][.]"},
+        {{"-", "b"}, command_kind::run, "v0 short [-][b][.]"},
         {{"-x", "b"}, command_kind::usage_error},
         {{"-s", "b"}, command_kind::usage_error},
-        {{"-v", "a", "b"}, command_kind::run},
+        {{"-vEvrfdnv", "p", "r"}, command_kind::run, "rEdfnv3 [p][r][.]"},
+        {{"-", "a", "b"}, command_kind::run, "v0 [a][b][.]"},
         {{"v", "a", "b"}, command_kind::usage_error},
+        {{"-vq", "a", "b"}, command_kind::usage_error},
         {{"-s", "a", "b"}, command_kind::usage_error},
         {{"-rs", "a", "b"}, command_kind::usage_error},
-        {{"-s", "a", "b", "dir"}, command_kind::run},
-        {{"-r", "a", "b", "dir"}, command_kind::run},
-        {{"-", "a", "b"}, command_kind::run},
-        {{"-vq", "a", "b"}, command_kind::usage_error},
+        {{"-sv", "a", "b", "photos/2020"}, command_kind::run, "v1 s [a][b][photos/2020]"},
+        {{"-r", "a", "b", "photos"}, command_kind::run, "rv0 [a][b][.]"},
+        {{"-rvq", "a", "b", "."}, command_kind::usage_error},
         {{"a", "b", "c", "d"}, command_kind::usage_error},
         {{"-v", "a", "b", "c", "d"}, command_kind::usage_error},
+        {{"-v", "a", "b", "c", "d", "e"}, command_kind::usage_error},
     };
     for (const auto& c : cases) {
+        std::vector<const char*> words = c.arguments;
         std::string shown;
-        for (const char* argument : c.arguments) {
-            shown += std::string("[") + argument + "]";
+        for (const char* word : words) {
+            shown += std::string("[") + word + "]";
         }
-        EXPECT_EQ(parse(c.arguments).kind, c.kind) << shown;
+        words.insert(words.begin(), "tarn");
+        const tarn::command_line command =
+            tarn::parse_command_line(static_cast<int>(words.size()), words.data());
+        EXPECT_EQ(command.kind, c.kind) << shown;
+        if (c.kind == command_kind::run) {
+            EXPECT_EQ(describe(command), c.run) << shown;
+        }
     }
-}
-
-TEST(CommandLine, OptionLettersFillTheOptions)
-{
-    const tarn::command_line command = parse({"-vEvrfdnv", "p", "r"});
-    EXPECT_EQ(command.options.verbosity, 3);
-    EXPECT_TRUE(command.options.skip_extensions);
-    EXPECT_TRUE(command.options.recursive);
-    EXPECT_TRUE(command.options.first_only);
-    EXPECT_TRUE(command.options.include_directories);
-    EXPECT_TRUE(command.options.dry_run);
-    EXPECT_EQ(command.pattern, "p");
-    EXPECT_EQ(command.replacement, "r");
-    EXPECT_EQ(command.start_path, ".");
-
-    const tarn::command_line bare = parse({"-", "p", "r"});
-    EXPECT_EQ(bare.options.verbosity, 0);
-    EXPECT_FALSE(bare.options.recursive || bare.options.dry_run || bare.options.first_only);
-}
-
-TEST(CommandLine, ShortFormReadsAPatternThatLooksLikeOptions)
-{
-    const tarn::command_line command = parse({"-r", "x"});
-    EXPECT_TRUE(command.short_form);
-    EXPECT_TRUE(command.options.recursive);
-    EXPECT_EQ(command.pattern, "-r");
-    EXPECT_EQ(command.replacement, "x");
-}
-
-TEST(CommandLine, StartDirectoryOnlyWithS)
-{
-    const tarn::command_line with_s = parse({"-sv", "p", "r", "photos/2020"});
-    EXPECT_TRUE(with_s.use_start_argument);
-    EXPECT_FALSE(with_s.short_form);
-    EXPECT_EQ(with_s.start_path, "photos/2020");
-
-    const tarn::command_line without_s = parse({"-r", "p", "r", "photos"});
-    EXPECT_FALSE(without_s.use_start_argument);
-    EXPECT_EQ(without_s.start_path, ".");
 }
 
 }  // namespace

@@ -6,7 +6,7 @@
 
 namespace {
 
-TEST(QuotedPath, EscapesBackslashesAndQuotes)
+TEST(Output, QuotedPathAndWholeLines)
 {
     const struct {
         const char* path;
@@ -21,10 +21,6 @@ TEST(QuotedPath, EscapesBackslashesAndQuotes)
     for (const auto& c : cases) {
         EXPECT_EQ(tarn::quoted_path(c.path), c.quoted) << c.path;
     }
-}
-
-TEST(WriteLine, AddsLineEndAndFlushes)
-{
     std::ostringstream out;
     tarn::write_line(out, " Renaming");
     EXPECT_EQ(out.str(), " Renaming\n");

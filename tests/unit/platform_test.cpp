@@ -12,6 +12,8 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <system_error>
 
 namespace {
@@ -19,32 +21,35 @@ namespace {
 namespace fs = std::filesystem;
 namespace platform = tarn::platform;
 
-bool is_already_exists(std::error_code error)
-{
-#ifdef _WIN32
-    return error.value() == 80 || error.value() == 183;  // file exists, already exists
-#else
-    return error.value() == EEXIST;
-#endif
-}
-
 void write_file(const fs::path& path, const std::string& content)
 {
-    std::ofstream stream(path, std::ios::binary);
-    stream << content;
+    std::ofstream(path, std::ios::binary) << content;
 }
 
-// The content of a file, or "<missing>" / "<directory>" for what is not one.
-std::string read_entry(const fs::path& path)
+// An entry as text: a file's content, "{name:...}" for a directory (at most
+// one entry in these tests), "<missing>".
+std::string state(const fs::path& path)
 {
     if (fs::is_directory(path)) {
-        return "<directory>";
+        std::string text = "{";
+        for (const auto& item : fs::directory_iterator(path)) {
+            text += item.path().filename().string() + ":" + state(item.path());
+        }
+        return text + "}";
     }
     std::ifstream stream(path, std::ios::binary);
-    if (!stream) {
-        return "<missing>";
-    }
-    return std::string(std::istreambuf_iterator<char>(stream), std::istreambuf_iterator<char>());
+    return stream ? std::string(std::istreambuf_iterator<char>(stream), {}) : "<missing>";
+}
+
+// An outcome as text: "ok", "exists", "not found" or the system's own text.
+std::string outcome(std::error_code error)
+{
+#ifdef _WIN32
+    const bool exists = error.value() == 80 || error.value() == 183;  // file exists, already exists
+#else
+    const bool exists = error.value() == EEXIST;
+#endif
+    return !error ? "ok" : exists ? "exists" : platform::is_not_found(error) ? "not found" : error.message();
 }
 
 class PlatformTest : public ::testing::Test {
@@ -54,6 +59,8 @@ protected:
         const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
         root = fs::temp_directory_path() / ("tarn-platform-" + std::to_string(stamp));
         fs::create_directories(root);
+        write_file(root / "file", "f");
+        fs::create_directories(root / "have" / "some");
     }
     void TearDown() override
     {
@@ -65,144 +72,76 @@ protected:
 
 TEST_F(PlatformTest, MoveEntryNeverReplacesAnExistingTarget)
 {
-    enum kind { file, empty_directory, full_directory };
-    const struct {
-        const char* name;
-        kind from;
-        kind to;
-    } cases[] = {
-        {"file onto file", file, file},
-        {"file onto empty directory", file, empty_directory},
-        {"file onto directory", file, full_directory},
-        {"directory onto empty directory", full_directory, empty_directory},
-        {"directory onto directory", full_directory, full_directory},
-        {"directory onto file", full_directory, file},
+    auto make = [](const fs::path& path, std::string_view kind, const std::string& content) {
+        if (kind == "file") {
+            write_file(path, content);
+            return;
+        }
+        fs::create_directory(path);
+        if (kind == "directory") {
+            write_file(path / "inside", content);
+        }
+    };
+    const std::pair<const char*, const char*> cases[] = {
+        {"file", "file"}, {"file", "empty directory"}, {"file", "directory"},
+        {"directory", "empty directory"}, {"directory", "directory"}, {"directory", "file"},
     };
     int number = 0;
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const auto& [from_kind, to_kind] : cases) {
+        SCOPED_TRACE(std::string(from_kind) + " onto " + to_kind);
         const fs::path from = root / ("from" + std::to_string(number));
-        const fs::path to = root / ("to" + std::to_string(number));
-        ++number;
-        auto make = [](const fs::path& path, kind what, const std::string& content) {
-            if (what == file) {
-                write_file(path, content);
-            } else {
-                fs::create_directory(path);
-                if (what == full_directory) {
-                    write_file(path / "inside", content);
-                }
-            }
-        };
-        make(from, c.from, "source");
-        make(to, c.to, "target");
-
-        const std::error_code error = platform::move_entry(from.native(), to.native());
-        EXPECT_TRUE(is_already_exists(error)) << error.value() << " " << error.message();
-
-        const fs::path from_file = c.from == file ? from : from / "inside";
-        EXPECT_EQ(read_entry(from_file), "source");
-        if (c.to == file) {
-            EXPECT_EQ(read_entry(to), "target");
-        } else if (c.to == full_directory) {
-            EXPECT_EQ(read_entry(to / "inside"), "target");
-        } else {
-            EXPECT_TRUE(fs::is_directory(to));
-            EXPECT_TRUE(fs::is_empty(to));
-        }
+        const fs::path to = root / ("to" + std::to_string(number++));
+        make(from, from_kind, "source");
+        make(to, to_kind, "target");
+        const std::string before = state(from) + " " + state(to);
+        EXPECT_EQ(outcome(platform::move_entry(from.native(), to.native())), "exists");
+        EXPECT_EQ(state(from) + " " + state(to), before);
     }
 }
 
-TEST_F(PlatformTest, MoveEntryRenamesFilesAndDirectories)
+TEST_F(PlatformTest, CreateDirectoryAndCreateMissingDirectories)
 {
-    write_file(root / "a.txt", "a");
-    ASSERT_FALSE(platform::move_entry((root / "a.txt").native(), (root / "b.txt").native()));
-    EXPECT_EQ(read_entry(root / "a.txt"), "<missing>");
-    EXPECT_EQ(read_entry(root / "b.txt"), "a");
-
-    fs::create_directory(root / "d");
-    write_file(root / "d" / "f", "f");
-    ASSERT_FALSE(platform::move_entry((root / "d").native(), (root / "e").native()));
-    EXPECT_FALSE(fs::exists(root / "d"));
-    EXPECT_EQ(read_entry(root / "e" / "f"), "f");
-
-    // A source that is gone is an error of the not-found kind.
-    const std::error_code error =
-        platform::move_entry((root / "gone").native(), (root / "x").native());
-    EXPECT_TRUE(error);
-    EXPECT_TRUE(platform::is_not_found(error)) << error.message();
-    EXPECT_FALSE(fs::exists(root / "x"));
-}
-
-TEST_F(PlatformTest, CreateDirectory)
-{
-    write_file(root / "file", "f");
-    fs::create_directory(root / "existing");
-
-    EXPECT_FALSE(platform::create_directory((root / "new").native()));
-    EXPECT_TRUE(fs::is_directory(root / "new"));
-
-    EXPECT_FALSE(platform::create_directory((root / "existing").native()));
-
-    const std::error_code over_file = platform::create_directory((root / "file").native());
-    EXPECT_TRUE(is_already_exists(over_file)) << over_file.message();
-    EXPECT_EQ(read_entry(root / "file"), "f");
-
-    const std::error_code no_parent = platform::create_directory((root / "none" / "x").native());
-    EXPECT_TRUE(no_parent);
-    EXPECT_TRUE(platform::is_not_found(no_parent)) << no_parent.message();
-
-    const std::error_code behind_file = platform::create_directory((root / "file" / "x").native());
-    EXPECT_TRUE(behind_file);
-    EXPECT_TRUE(platform::is_not_found(behind_file)) << behind_file.message();
-}
-
+    write_file(root / "have" / "plain", "p");
 #ifndef _WIN32
-TEST_F(PlatformTest, CreateDirectoryFollowsLinks)
-{
     fs::create_directory(root / "real");
     fs::create_directory_symlink("real", root / "to_dir");
-    write_file(root / "f", "f");
-    fs::create_symlink("f", root / "to_file");
+    fs::create_symlink("file", root / "to_file");
     fs::create_symlink("nowhere", root / "dangling");
-
-    EXPECT_FALSE(platform::create_directory((root / "to_dir").native()));
-    EXPECT_TRUE(is_already_exists(platform::create_directory((root / "to_file").native())));
-    EXPECT_TRUE(is_already_exists(platform::create_directory((root / "dangling").native())));
-    EXPECT_FALSE(fs::exists(root / "nowhere"));
-}
 #endif
-
-TEST_F(PlatformTest, CreateMissingDirectoriesReportsTheErrorThatMatters)
-{
-    write_file(root / "file", "f");
-    fs::create_directories(root / "have" / "some");
-
-    EXPECT_FALSE(tarn::create_missing_directories((root / "x" / "y" / "z").native()));
-    EXPECT_TRUE(fs::is_directory(root / "x" / "y" / "z"));
-
-    EXPECT_FALSE(tarn::create_missing_directories((root / "have" / "some").native()));
-    EXPECT_FALSE(tarn::create_missing_directories((root / "have" / "some" / "more").native()));
-    EXPECT_TRUE(fs::is_directory(root / "have" / "some" / "more"));
-
-    // The file fails with "exists"; every element behind it then fails with
-    // a not-found error. The step reports the file, not the last failure.
-    const std::error_code behind = tarn::create_missing_directories((root / "file" / "a" / "b").native());
-    EXPECT_TRUE(is_already_exists(behind)) << behind.value() << " " << behind.message();
-    EXPECT_EQ(read_entry(root / "file"), "f");
-
-    write_file(root / "have" / "plain", "p");
-    const std::error_code at_end = tarn::create_missing_directories((root / "have" / "plain").native());
-    EXPECT_TRUE(is_already_exists(at_end)) << at_end.message();
-    EXPECT_EQ(read_entry(root / "have" / "plain"), "p");
-
-#ifndef _WIN32
-    // Directories made before a failure stay in place.
     const std::string too_long(300, 'z');
-    const std::error_code deep =
-        tarn::create_missing_directories((root / "made" / "also" / too_long / "c").native());
-    EXPECT_EQ(deep.value(), ENAMETOOLONG) << deep.message();
-    EXPECT_TRUE(fs::is_directory(root / "made" / "also"));
+    const struct {
+        fs::path path;
+        bool missing_too;  // create_missing_directories rather than one level
+        std::string expected;
+    } cases[] = {
+        {root / "new", false, "ok"},
+        {root / "have", false, "ok"},
+        {root / "file", false, "exists"},
+        {root / "none" / "x", false, "not found"},
+        {root / "file" / "x", false, "not found"},
+        {root / "have" / "some" / "more", true, "ok"},
+        // The file fails with "exists", every element behind it with a
+        // not-found error: the step reports the file, not the last failure.
+        {root / "file" / "a" / "b", true, "exists"},
+        {root / "have" / "plain", true, "exists"},
+#ifndef _WIN32
+        {root / "to_dir", false, "ok"},
+        {root / "to_file", false, "exists"},
+        {root / "dangling", false, "exists"},
+        {root / "made" / "also" / too_long / "c", true, "File name too long"},
+#endif
+    };
+    for (const auto& c : cases) {
+        const std::error_code error = c.missing_too ? tarn::create_missing_directories(c.path.native())
+                                                    : platform::create_directory(c.path.native());
+        EXPECT_EQ(outcome(error), c.expected) << c.path;
+        std::error_code ignored;
+        EXPECT_EQ(fs::is_directory(c.path, ignored), c.expected == "ok") << c.path;
+    }
+    EXPECT_EQ(state(root / "file") + state(root / "have" / "plain"), "fp");
+#ifndef _WIN32
+    EXPECT_FALSE(fs::exists(root / "nowhere"));
+    EXPECT_TRUE(fs::is_directory(root / "made" / "also"));  // made before the failure, kept
 #endif
 }
 
