@@ -1,5 +1,6 @@
 #include "cli/front_end.h"
 
+#include "engine/bounded_match.h"
 #include "engine/engine.h"
 #include "engine/fs_error.h"
 #include "platform/platform.h"
@@ -59,7 +60,7 @@ void report_pattern_error(const command_line& command)
 int run_walk_command(const command_line& command)
 {
     try {
-        const std::regex pattern(command.pattern, std::regex::ECMAScript);
+        const std::regex pattern = compile_pattern(command.pattern);
         std::string start_path = command.start_path;
         if (command.use_start_argument) {
             std::error_code error;
@@ -180,12 +181,19 @@ int run_tarn(int word_count, const char* const* words)
     platform::prepare_console();
     const command_line command = parse_command_line(word_count, words);
     try {
+        int status = 1;
         switch (command.kind) {
-        case command_kind::usage_error: print_usage(); return 1;
-        case command_kind::help: print_usage(); return 0;
-        case command_kind::version: print_version(); return 0;
-        case command_kind::run: return run_walk_command(command);
+        case command_kind::usage_error: print_usage(); break;
+        case command_kind::help: print_usage(); status = 0; break;
+        case command_kind::version: print_version(); status = 0; break;
+        case command_kind::run: status = run_walk_command(command); break;
         }
+        // A report that never reached its reader is not a success.
+        if (status == 0 && std::cout.bad()) {
+            write_line(std::cerr, "tarn: the report could not be written to the standard output");
+            return 2;
+        }
+        return status;
     } catch (const run_stopped& stop) {
         write_line(std::cerr, "tarn: " + stop.operation + " failed for \"" + stop.path +
                                   "\": " + platform::error_text(stop.error));
@@ -195,7 +203,6 @@ int run_tarn(int word_count, const char* const* words)
         write_line(std::cerr, std::string("tarn: ") + error.what());
         return 2;
     }
-    return 1;
 }
 
 }  // namespace tarn

@@ -14,6 +14,18 @@ void check_match_budget()
     }
 }
 
+std::regex compile_pattern(const std::string& text)
+{
+    // Measured: plain characters take under 100 bytes of compiler stack each,
+    // a level of nested groups under 600 (two characters); 1 KiB per byte
+    // leaves room for a sanitizer's larger frames.
+    static const std::size_t longest = platform::match_stack_budget() / 1024;
+    if (text.size() > longest) {
+        throw std::regex_error(std::regex_constants::error_complexity);
+    }
+    return std::regex(text, std::regex::ECMAScript);
+}
+
 void start_match_budget()
 {
     static const std::size_t depth = platform::match_stack_budget();

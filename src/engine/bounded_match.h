@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <iterator>
 #include <regex>
+#include <string>
 #include <string_view>
 
 namespace tarn {
@@ -102,5 +103,12 @@ private:
 };
 
 using bounded_match = std::match_results<counted_iterator>;
+
+// Compiles a pattern with the ECMAScript grammar. The standard compiler
+// recurses once per element of the pattern and cannot be bounded from outside,
+// so a pattern too long for the stack the matcher may use is refused as a
+// pattern error before compiling (6,144 bytes with Linux's usual 8 MiB stack;
+// a real pattern is a few dozen).
+std::regex compile_pattern(const std::string& text);
 
 }  // namespace tarn

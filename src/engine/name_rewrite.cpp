@@ -113,9 +113,13 @@ subject_text build_subject(platform::native_view entry_path, const run_options& 
         options.skip_extensions ? parts.extension_start : entry_path.size();
     const platform::native_view name = entry_path.substr(parts.name_start, name_end - parts.name_start);
 
+    // The parent is converted even where the subject leaves it out, so that
+    // a directory name with no exact narrow form stops the run for every
+    // entry below it, not only for the ones that match.
+    std::string parent = narrow_or_throw(entry_path.substr(0, parts.parent_length), entry_path);
     subject_text text;
     if (options.include_directories) {
-        text.subject = narrow_or_throw(entry_path.substr(0, parts.parent_length), entry_path);
+        text.subject = std::move(parent);
         text.subject.push_back(platform::narrow_separator);
         text.subject += narrow_or_throw(name, entry_path);
     } else {

@@ -71,6 +71,24 @@ std::error_code copy_contents(int from_fd, int to_fd)
     }
 }
 
+std::error_code sync_parent_directory(const native_string& path)
+{
+    const std::size_t slash = path.rfind('/');
+    const native_string parent =
+        slash == native_string::npos ? native_string(".") : path.substr(0, slash == 0 ? 1 : slash);
+    descriptor directory;
+    directory.fd = ::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (directory.fd < 0) {
+        return last_error();
+    }
+    // Some file systems cannot flush a directory; their entries are as safe as
+    // they will get.
+    if (::fsync(directory.fd) != 0 && errno != EINVAL && errno != ENOTSUP) {
+        return last_error();
+    }
+    return {};
+}
+
 // Moves a regular file to another file system. The target is created
 // exclusively, so nothing there is ever replaced; the source goes only after
 // the copy is complete and on disk. On any failure the partial copy is
@@ -125,6 +143,11 @@ std::error_code copy_then_remove(const native_string& from, const native_string&
     target.fd = -1;
     if (closing != 0) {
         return fail(last_error());
+    }
+    // The two file systems journal independently: the new name must be on
+    // disk before the old one goes, or a crash in between could keep neither.
+    if (auto error = sync_parent_directory(to)) {
+        return fail(error);
     }
     if (::unlink(from.c_str()) != 0) {
         // Two copies must never be left behind as a success: drop the new one.

@@ -233,6 +233,13 @@ bool still_there(const native_string& path, const BY_HANDLE_FILE_INFORMATION& id
 // disk. Any failure leaves the source as it was and no copy behind.
 std::error_code copy_then_remove(const native_string& from, const native_string& to)
 {
+    // Asked before opening: a directory cannot be opened as a file at all, and
+    // the failure would read "access denied" rather than "another drive".
+    const DWORD attributes = ::GetFileAttributesW(from.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES &&
+        (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0) {
+        return win32_error(ERROR_NOT_SAME_DEVICE);
+    }
     handle_owner source;
     source.handle = ::CreateFileW(from.c_str(), GENERIC_READ | DELETE | FILE_WRITE_ATTRIBUTES,
                                   FILE_SHARE_READ, nullptr, OPEN_EXISTING,

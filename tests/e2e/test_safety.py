@@ -3,6 +3,7 @@
 import os
 import shutil
 import stat
+import subprocess
 import tempfile
 import unittest
 
@@ -102,3 +103,13 @@ class unhandled_error_test(harness.tarn_case):
                 self.assert_run(result, status=2, stderr=lines(
                     'tarn: %s failed for "%s": Permission denied' % (operation, shown)))
                 self.assert_tree(tree)
+
+    def test_report_that_cannot_be_written_is_not_a_success(self):
+        # The renames are done; the run says the report was lost.
+        self.tree({"a.txt": "a"})
+        with open("/dev/full", "wb") as full:
+            result = subprocess.run([harness.config.binary, "-v", "^a", "b"], cwd=self.root,
+                                    stdout=full, stderr=subprocess.PIPE, timeout=30)
+        self.assertEqual((result.returncode, result.stderr),
+                         (2, b"tarn: the report could not be written to the standard output\n"))
+        self.assert_tree({"b.txt": "a"})

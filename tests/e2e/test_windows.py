@@ -59,11 +59,12 @@ class windows_test(harness.tarn_case):
     def test_name_outside_the_code_page_stops_the_run(self):
         # Under code page 1252 a Japanese name has no narrow text: whatever
         # the pattern, the run stops before renaming it.
-        tree = {"\u65e5\u672c.txt": "kept"}
+        # Below such a directory, even a name the pattern leaves alone stops it.
+        tree = {"\u65e5\u672c.txt": "kept", "\u65e5": {"a.txt": "a"}}
         self.tree(tree)
-        for option in ("-v", "-vd", "-vn"):
+        for option, pattern in (("-v", ".*"), ("-vd", ".*"), ("-vn", ".*"), ("-rv", "zzz")):
             with self.subTest(option=option):
-                self.assert_stopped(self.tarn(option, ".*", "x", env=locale("C.UTF-8")), tree)
+                self.assert_stopped(self.tarn(option, pattern, "x", env=locale("C.UTF-8")), tree)
 
     def test_double_byte_code_page(self):
         listed = subprocess.run(["locale", "-a"], capture_output=True, text=True).stdout

@@ -1,4 +1,5 @@
 #include "engine/name_rewrite.h"
+#include "engine/bounded_match.h"
 
 #include <gtest/gtest.h>
 
@@ -161,6 +162,10 @@ TEST(BoundedMatch, QuadraticSearchCompletesExplodingOrDeepOneIsAPatternError)
                 << pattern;
         }
     }
+    // Compiling recurses per element: deep nesting within the limit compiles,
+    // a pattern long enough to exhaust the stack is refused, not a crash.
+    EXPECT_NO_THROW(tarn::compile_pattern(std::string(2000, '(') + "a" + std::string(2000, ')')));
+    EXPECT_THROW(tarn::compile_pattern(std::string(1 << 20, 'a')), std::regex_error);
 }
 
 }  // namespace
