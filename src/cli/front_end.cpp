@@ -81,17 +81,25 @@ int run_walk_command(const command_line& command)
         const rename_tally total = run_walk(start_path, pattern, command.replacement, command.options);
 
         if (command.options.verbosity > 0) {
+            // Appended piece by piece: GCC 12 at -O3 mistakes some chains of
+            // string + for overlapping copies (-Wrestrict).
             std::string line = " [STATS] ";
             if (command.options.dry_run) {
-                line += "The simulation suggested " + std::to_string(total.renamed) +
-                        " renames. Note that some of them might fail.";
+                line += "The simulation suggested ";
+                line += std::to_string(total.renamed);
+                line += " renames. Note that some of them might fail.";
             } else {
-                line += "Renamed " + std::to_string(total.renamed) + " files ";
+                line += "Renamed ";
+                line += std::to_string(total.renamed);
+                line += " files ";
                 if (command.options.include_directories) {
                     line += "and directories ";
                 }
-                line += "(" + std::to_string(total.failed) + " failed, " +
-                        std::to_string(total.skipped) + " skipped).";
+                line += "(";
+                line += std::to_string(total.failed);
+                line += " failed, ";
+                line += std::to_string(total.skipped);
+                line += " skipped).";
             }
             write_line(std::cout, std::move(line));
         }
