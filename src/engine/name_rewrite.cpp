@@ -7,17 +7,6 @@ namespace tarn {
 
 namespace {
 
-// Converts one part of a path; a failure names the whole path.
-std::string narrow_or_throw(platform::native_view part, platform::native_view path)
-{
-    std::error_code error;
-    std::string narrow = platform::narrow_text(part, error);
-    if (error) {
-        stop_run("narrow text of a path", path, error);
-    }
-    return narrow;
-}
-
 bool is_digit(char c)
 {
     return c >= '0' && c <= '9';
@@ -116,17 +105,17 @@ subject_text build_subject(platform::native_view entry_path, const run_options& 
     // The parent is converted even where the subject leaves it out, so that
     // a directory name with no exact narrow form stops the run for every
     // entry below it, not only for the ones that match.
-    std::string parent = narrow_or_throw(entry_path.substr(0, parts.parent_length), entry_path);
+    std::string parent = narrow_or_stop(entry_path.substr(0, parts.parent_length), entry_path);
     subject_text text;
     if (options.include_directories) {
         text.subject = std::move(parent);
         text.subject.push_back(platform::narrow_separator);
-        text.subject += narrow_or_throw(name, entry_path);
+        text.subject += narrow_or_stop(name, entry_path);
     } else {
-        text.subject = narrow_or_throw(name, entry_path);
+        text.subject = narrow_or_stop(name, entry_path);
     }
     if (options.skip_extensions) {
-        text.extension = narrow_or_throw(entry_path.substr(parts.extension_start), entry_path);
+        text.extension = narrow_or_stop(entry_path.substr(parts.extension_start), entry_path);
     }
     return text;
 }

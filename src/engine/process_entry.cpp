@@ -20,16 +20,6 @@ platform::entry_type query_status(const platform::native_string& path, const cha
     return type;
 }
 
-std::string narrow_or_throw(platform::native_view native)
-{
-    std::error_code error;
-    std::string narrow = platform::narrow_text(native, error);
-    if (error) {
-        stop_run("narrow text of a path", native, error);
-    }
-    return narrow;
-}
-
 }  // namespace
 
 rename_tally process_entry(platform::native_view entry, const std::regex& pattern,
@@ -43,7 +33,7 @@ rename_tally process_entry(platform::native_view entry, const std::regex& patter
         !(options.include_directories && type == platform::entry_type::directory)) {
         tally.skipped = 1;
         if (options.verbosity > 1) {
-            write_line(std::cout, " Skipping     '" + quoted_path(narrow_or_throw(entry)) + "'.");
+            write_line(std::cout, " Skipping     '" + quoted_path(narrow_or_stop(entry, entry)) + "'.");
         }
         return tally;
     }
@@ -53,18 +43,14 @@ rename_tally process_entry(platform::native_view entry, const std::regex& patter
     if (!rewrite_matches(subject.subject, pattern, replacement, options.first_only, new_name)) {
         tally.skipped = 1;
         if (options.verbosity > 1) {
-            write_line(std::cout, " Skipping         '" + quoted_path(narrow_or_throw(entry)) + "' ...");
+            write_line(std::cout, " Skipping         '" + quoted_path(narrow_or_stop(entry, entry)) + "' ...");
         }
         return tally;
     }
     new_name += subject.extension;
 
-    std::string old_text = narrow_or_throw(entry);
-    std::error_code error;
-    const platform::native_string target = platform::native_text(new_name, error);
-    if (error) {
-        stop_run_narrow("native path", new_name, error);
-    }
+    std::string old_text = narrow_or_stop(entry, entry);
+    const platform::native_string target = native_or_stop(new_name);
     if (query_status(target, "exists") != platform::entry_type::none) {
         // Asked again: the entry may have changed since the type filter.
         if (query_status(path, "status") == platform::entry_type::directory) {

@@ -9,16 +9,6 @@ namespace tarn {
 
 namespace {
 
-platform::native_string native_or_throw(std::string_view narrow)
-{
-    std::error_code error;
-    platform::native_string native = platform::native_text(narrow, error);
-    if (error) {
-        stop_run_narrow("native path", std::string(narrow), error);
-    }
-    return native;
-}
-
 bool has_parent_reference(platform::native_view path)
 {
     std::size_t start = 0;
@@ -75,8 +65,8 @@ std::error_code create_missing_directories(const platform::native_string& path)
 
 int rename_entry(std::string old_text, std::string new_name, const run_options& options)
 {
-    const platform::native_string old_path = native_or_throw(old_text);
-    const platform::native_string new_path = native_or_throw(new_name);
+    const platform::native_string old_path = native_or_stop(old_text);
+    const platform::native_string new_path = native_or_stop(new_name);
 
     // The directories a new name needs are nearly always there already, so
     // the move is tried first: that saves a status query per entry. A move

@@ -70,11 +70,7 @@ entry_list collect_entries(const platform::native_string& start, bool recursive)
 rename_tally run_walk(std::string start_path, const std::regex& pattern, std::string replacement,
                       const run_options& options)
 {
-    std::error_code error;
-    const platform::native_string start = platform::native_text(start_path, error);
-    if (error) {
-        stop_run_narrow("native path", start_path, error);
-    }
+    const platform::native_string start = native_or_stop(start_path);
     const entry_list list = collect_entries(start, options.recursive);
 
     rename_tally total;
