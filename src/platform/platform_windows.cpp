@@ -835,9 +835,9 @@ bool next_entry(directory_stream& stream, native_view& name, bool& descend, std:
         const DWORD attributes = stream.data.dwFileAttributes;
         // Symbolic links, junctions and the other name surrogates are listed
         // but never walked into; directories behind other kinds of reparse
-        // points (placeholders, for one) are walked. A
-        // reparse point of no stated kind (Wine lists the Unix symbolic
-        // links it finds so) is taken for a link: walking it could loop.
+        // points (placeholders, for one) are walked. A reparse point of no
+        // stated kind (Wine lists the Unix symbolic links it finds so) is
+        // taken for a link: walking it could loop.
         const DWORD tag = stream.data.dwReserved0;
         const bool link = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
                           (IsReparseTagNameSurrogate(tag) || tag == 0);
