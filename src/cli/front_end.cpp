@@ -9,6 +9,7 @@
 #include <cstring>
 #include <iostream>
 #include <regex>
+#include <vector>
 
 namespace tarn {
 
@@ -67,7 +68,7 @@ int run_walk_command(const command_line& command)
             const platform::native_string start = platform::native_text(start_path, error);
             platform::entry_type type = platform::entry_type::none;
             if (!error) {
-                type = platform::status(start, error);
+                type = platform::status(platform::listed_path(start), error);
             }
             if (error && !platform::is_not_found(error)) {
                 stop_run_narrow("status", start_path, error);
@@ -211,6 +212,28 @@ int run_tarn(int word_count, const char* const* words)
         write_line(std::cerr, std::string("tarn: ") + error.what());
         return 2;
     }
+}
+
+int run_tarn_native(int word_count, platform::native_char** words)
+{
+    // The program's own name is never read, so it need not convert.
+    std::vector<std::string> narrow{"tarn"};
+    for (int index = 1; index < word_count; ++index) {
+        std::error_code error;
+        narrow.push_back(platform::narrow_text(words[index], error));
+        if (error) {
+            platform::prepare_console();
+            write_line(std::cerr, "tarn: argument " + std::to_string(index) +
+                                      " has no exact form in the code page: " + platform::error_text(error));
+            return 2;
+        }
+    }
+    std::vector<const char*> pointers;
+    for (const std::string& word : narrow) {
+        pointers.push_back(word.c_str());
+    }
+    pointers.push_back(nullptr);
+    return run_tarn(word_count, pointers.data());
 }
 
 }  // namespace tarn

@@ -4,6 +4,7 @@
 // answers -V and -h, compiles the pattern, checks the start directory, runs
 // the walk and reports how it ended.
 
+#include "platform/platform.h"
 #include "tarn/run_options.h"
 
 #include <string>
@@ -32,5 +33,10 @@ void print_version();
 
 // The whole run; returns the exit status.
 int run_tarn(int word_count, const char* const* words);
+
+// The whole run from the words as the system holds them. Each argument is
+// converted exactly to narrow text first; one that has no exact form ends the
+// run with status 2 before anything is listed.
+int run_tarn_native(int word_count, platform::native_char** words);
 
 }  // namespace tarn

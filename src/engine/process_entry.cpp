@@ -9,13 +9,15 @@ namespace tarn {
 
 namespace {
 
-// The type of what a path names; a failure other than absence ends the run.
-platform::entry_type query_status(const platform::native_string& path, const char* operation)
+// The type of what a path names; a failure other than absence ends the run,
+// naming `shown`.
+platform::entry_type query_status(const platform::native_string& path, const char* operation,
+                                  platform::native_view shown)
 {
     std::error_code error;
     const platform::entry_type type = platform::status(path, error);
     if (error && !platform::is_not_found(error)) {
-        stop_run(operation, path, error);
+        stop_run(operation, shown, error);
     }
     return type;
 }
@@ -26,9 +28,9 @@ rename_tally process_entry(platform::native_view entry, const std::regex& patter
                            const std::string& replacement, const run_options& options)
 {
     rename_tally tally;
-    const platform::native_string path(entry);
+    const platform::native_string path = platform::listed_path(entry);
 
-    const platform::entry_type type = query_status(path, "status");
+    const platform::entry_type type = query_status(path, "status", entry);
     if (type != platform::entry_type::regular &&
         !(options.include_directories && type == platform::entry_type::directory)) {
         tally.skipped = 1;
@@ -51,9 +53,9 @@ rename_tally process_entry(platform::native_view entry, const std::regex& patter
 
     std::string old_text = narrow_or_stop(entry, entry);
     const platform::native_string target = native_or_stop(new_name);
-    if (query_status(target, "exists") != platform::entry_type::none) {
+    if (query_status(target, "exists", target) != platform::entry_type::none) {
         // Asked again: the entry may have changed since the type filter.
-        if (query_status(path, "status") == platform::entry_type::directory) {
+        if (query_status(path, "status", entry) == platform::entry_type::directory) {
             tally.skipped = 1;
             if (options.verbosity > 1) {
                 write_line(std::cout, " Processed        '" + quoted_path(old_text) + "' ...");

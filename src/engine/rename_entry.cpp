@@ -65,8 +65,26 @@ std::error_code create_missing_directories(const platform::native_string& path)
 
 int rename_entry(std::string old_text, std::string new_name, const run_options& options)
 {
-    const platform::native_string old_path = native_or_stop(old_text);
-    const platform::native_string new_path = native_or_stop(new_name);
+    const platform::native_string old_path = platform::listed_path(native_or_stop(old_text));
+    platform::native_string new_path = native_or_stop(new_name);
+
+    // Names the system would take for something else than an entry (a data
+    // stream, a device) are refused before any directory is made for them.
+    std::error_code error = platform::check_new_name(new_path);
+
+    // A new name that ends in a separator names a directory: a directory
+    // takes the name itself, with nothing made for the last element; a file
+    // cannot, and is refused before anything is made.
+    const std::size_t root = platform::root_path_length(new_path);
+    if (!error && new_path.size() > root && platform::is_separator(new_path.back())) {
+        std::error_code status_error;
+        if (platform::status(old_path, status_error) != platform::entry_type::directory) {
+            error = status_error ? status_error : platform::not_a_directory_error();
+        }
+        while (new_path.size() > root && platform::is_separator(new_path.back())) {
+            new_path.pop_back();
+        }
+    }
 
     // The directories a new name needs are nearly always there already, so
     // the move is tried first: that saves a status query per entry. A move
@@ -77,10 +95,10 @@ int rename_entry(std::string old_text, std::string new_name, const run_options& 
     // obstacle reported) and the move is tried again, so every failure reads
     // as if the directories had been made first. Other failures are final,
     // which spares a failed copy to another file system a second attempt.
-    std::error_code error = platform::move_entry(old_path, new_path);
-    if (error && platform::is_not_found(error)) {
+    if (!error) {
+        error = platform::move_entry(old_path, new_path);
         const path_parts parts = split_path(new_path);
-        if (parts.parent_length > 0) {
+        if (error && platform::is_not_found(error) && parts.parent_length > 0) {
             const std::error_code creation_error =
                 create_missing_directories(new_path.substr(0, parts.parent_length));
             if (creation_error) {

@@ -30,7 +30,7 @@ entry_list collect_entries(const platform::native_string& start, bool recursive)
     entry_list list;
     std::error_code error;
     std::vector<listing_level> open;
-    open.push_back({platform::open_directory(start, error), start.size()});
+    open.push_back({platform::open_directory(platform::listed_path(start), error), start.size()});
     if (error) {
         stop_run(open_operation, start, error);
     }
@@ -57,7 +57,7 @@ entry_list collect_entries(const platform::native_string& start, bool recursive)
         path.append(name);
         append_entry(list, path);
         if (recursive && descend) {
-            auto stream = platform::open_directory(path, error);
+            auto stream = platform::open_directory(platform::listed_path(path), error);
             if (error) {
                 stop_run(step_operation, path, error);
             }

@@ -50,6 +50,24 @@ native_string native_text(std::string_view narrow, std::error_code& error);
 // A narrow text for messages about a failure: never fails, may be inexact.
 std::string display_text(native_view native);
 
+// The form in which the system reaches exactly the entry a listing gave: the
+// root, '.', '..' and separators are resolved as the system resolves a typed
+// path, but every name is kept as it came, also one the system would
+// otherwise trim (a trailing dot or space) or take for a device. Only for
+// handing to the operations below, never for printing. Paths the user typed
+// and new names need no such call: the operations read them as the system
+// does. On POSIX the path comes back unchanged.
+native_string listed_path(native_view path);
+
+// Whether a new name can be given: on Windows a ':' after the drive (which
+// would name a data stream of some other file) and a device name such as CON,
+// NUL or COM1 in any of its names are refused with the invalid-name error,
+// before anything is made or moved. Never an error on POSIX.
+std::error_code check_new_name(native_view path);
+
+// The system's error for a file where only a directory will do.
+std::error_code not_a_directory_error();
+
 enum class entry_type { none, regular, directory, other };
 
 // The type of what the path names, following symbolic links. On failure sets
@@ -92,7 +110,9 @@ std::string error_text(std::error_code error);
 // so that a deep match stops with an error instead of overflowing the stack.
 std::size_t match_stack_budget();
 
-// Puts the standard streams into the state the program's output relies on.
+// Puts the standard streams into the state the program's output relies on,
+// and has the system report an absent medium as an error rather than ask
+// the user about it.
 void prepare_console();
 
 }  // namespace tarn::platform

@@ -234,6 +234,21 @@ std::string display_text(native_view native)
     return std::string(native);
 }
 
+native_string listed_path(native_view path)
+{
+    return native_string(path);
+}
+
+std::error_code check_new_name(native_view)
+{
+    return {};
+}
+
+std::error_code not_a_directory_error()
+{
+    return last_error(ENOTDIR);
+}
+
 entry_type status(const native_string& path, std::error_code& error)
 {
     struct stat info {};

@@ -17,6 +17,7 @@
 #include <fcntl.h>
 #include <io.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <cstring>
@@ -159,6 +160,165 @@ bool starts_with_device_prefix(native_view path)
         return path[2] == L'?' || path[2] == L'.';
     }
     return path[1] == L'?' && path[2] == L'?';
+}
+
+// "\\?\" and "\??\" hand the names behind them to the system as they are,
+// with no rewriting at all (a '/' there is part of a name).
+bool has_verbatim_prefix(native_view path)
+{
+    return path.size() >= 4 && path[0] == L'\\' && path[3] == L'\\' &&
+           ((path[1] == L'\\' && path[2] == L'?') || (path[1] == L'?' && path[2] == L'?'));
+}
+
+std::error_code invalid_name()
+{
+    return win32_error(ERROR_INVALID_NAME);
+}
+
+// The system's full path for a path as typed: made absolute against the
+// current directory (or the drive's), '.' and '..' resolved, a trailing dot
+// or space of a name trimmed, a device name turned into "\\.\NAME".
+bool full_path_name(const native_string& path, native_string& full)
+{
+    DWORD size = MAX_PATH;
+    for (;;) {
+        full.resize(size);
+        const DWORD length = ::GetFullPathNameW(path.c_str(), size, full.data(), nullptr);
+        if (length == 0) {
+            return false;
+        }
+        if (length < size) {
+            full.resize(length);
+            return true;
+        }
+        size = length;
+    }
+}
+
+// Where the part of a full path that '..' never climbs out of ends: "D:",
+// "\\server\share" or a device prefix with the name behind it. Zero when the
+// path has none of these forms.
+std::size_t full_root_length(native_view path)
+{
+    auto element_end = [&](std::size_t from) {
+        from = std::min(from, path.size());
+        while (from < path.size() && !is_separator(path[from])) {
+            ++from;
+        }
+        return from;
+    };
+    if (starts_with_device_prefix(path)) {
+        const std::size_t end = element_end(4);
+        if (end - 4 == 3 && path.substr(4, 3) == L"UNC") {
+            return element_end(element_end(end + 1) + 1);
+        }
+        return end;
+    }
+    if (path.size() > 2 && is_separator(path[0]) && is_separator(path[1])) {
+        return element_end(element_end(2) + 1);
+    }
+    return starts_with_drive(path) ? 2 : 0;
+}
+
+// A full path in the form that lifts the length limit: "\\?\D:\..." or
+// "\\?\UNC\server\share\...". Paths with a device prefix stay as they are.
+native_string long_form(const native_string& full)
+{
+    native_string form;
+    if (starts_with_drive(full)) {
+        form = L"\\\\?\\";
+        form += full;
+    } else if (full.size() > 2 && is_separator(full[0]) && is_separator(full[1]) &&
+               !starts_with_device_prefix(full)) {
+        form = L"\\\\?\\UNC";
+        form.append(full, 1);
+    } else {
+        form = full;
+    }
+    return form;
+}
+
+bool ascii_equal(native_view text, native_view lower)
+{
+    if (text.size() != lower.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const wchar_t c = text[i] >= L'A' && text[i] <= L'Z' ? static_cast<wchar_t>(text[i] + 32) : text[i];
+        if (c != lower[i]) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// CON, PRN, AUX, NUL, COM1-COM9 and LPT1-LPT9, also with an extension or
+// trailing spaces, and the superscript digits 1-3: names that the system
+// (some of its versions at least) takes for a device wherever they stand.
+bool is_device_name(native_view name)
+{
+    native_view base = name.substr(0, name.find(L'.'));
+    while (!base.empty() && base.back() == L' ') {
+        base.remove_suffix(1);
+    }
+    if (base.size() == 3) {
+        return ascii_equal(base, L"con") || ascii_equal(base, L"prn") || ascii_equal(base, L"aux") ||
+               ascii_equal(base, L"nul");
+    }
+    const wchar_t last = base.empty() ? L'\0' : base.back();
+    const bool digit = (last >= L'1' && last <= L'9') || last == L'\x00B9' || last == L'\x00B2' || last == L'\x00B3';
+    return base.size() == 4 && digit && (ascii_equal(base.substr(0, 3), L"com") || ascii_equal(base.substr(0, 3), L"lpt"));
+}
+
+// The form every file operation hands to the system. A path with a device
+// prefix goes as written; any other is read as the system reads it and given
+// the long form. Refused with the invalid-name error: a device name the user
+// did not spell as one, and a ':' behind the root name, which would address a
+// data stream (of a file, or of a directory) instead of an entry.
+native_string system_form(native_view path, std::error_code& error)
+{
+    error.clear();
+    native_string form(path);
+    if (path.empty()) {
+        return form;
+    }
+    if (!starts_with_device_prefix(path)) {
+        std::size_t start = 0;
+        while (start < path.size()) {
+            std::size_t end = start;
+            while (end < path.size() && !is_separator(path[end])) {
+                ++end;
+            }
+            if (is_device_name(path.substr(start, end - start))) {
+                error = invalid_name();
+                return {};
+            }
+            start = end + 1;
+        }
+        native_string full;
+        if (!full_path_name(form, full)) {
+            error = last_error();
+            return {};
+        }
+        if (starts_with_device_prefix(full)) {
+            error = invalid_name();
+            return {};
+        }
+        form = long_form(full);
+    }
+    if (form.find(L':', full_root_length(form)) != native_string::npos) {
+        error = invalid_name();
+        return {};
+    }
+    return form;
+}
+
+// An entry that is there but that this program cannot look through: a link
+// class the system has switched off, or a reparse point only its own driver
+// or app can open. It is skipped like any special file.
+bool is_unreachable(std::error_code error)
+{
+    return error.value() == ERROR_CANT_ACCESS_FILE || error.value() == ERROR_SYMLINK_CLASS_DISABLED;
 }
 
 // Opens what a path names after all its links, for attribute queries.
@@ -441,29 +601,142 @@ std::string display_text(native_view native)
     return text;
 }
 
+native_string listed_path(native_view path)
+{
+    if (path.empty() || has_verbatim_prefix(path)) {
+        return native_string(path);
+    }
+    // The absolute path the names are resolved in: as given when it has a
+    // root name, else behind the directory the system would start from.
+    native_string absolute;
+    const bool has_root_name = (path.size() > 1 && is_separator(path[0]) && is_separator(path[1])) ||
+                               (starts_with_drive(path) && path.size() > 2 && is_separator(path[2]));
+    if (has_root_name) {
+        absolute = path;
+    } else {
+        const bool on_drive = starts_with_drive(path);
+        const native_string anchor = on_drive ? native_string(path.substr(0, 2))
+                                     : is_separator(path[0]) ? native_string(L"\\") : native_string(L".");
+        if (!full_path_name(anchor, absolute)) {
+            return native_string(path);
+        }
+        absolute += L'\\';
+        absolute += path.substr(on_drive ? 2 : 0);
+    }
+    const std::size_t root = full_root_length(absolute);
+    if (root == 0) {
+        return native_string(path);
+    }
+    native_string result = L"\\\\?\\";
+    if (starts_with_drive(absolute)) {
+        result += absolute.substr(0, root);
+    } else if (starts_with_device_prefix(absolute)) {
+        result += absolute.substr(4, root - 4);
+    } else {
+        result += L"UNC\\";
+        result += absolute.substr(2, root - 2);
+    }
+    std::replace(result.begin(), result.end(), L'/', L'\\');
+    const std::size_t root_end = result.size();
+    std::size_t start = root;
+    while (start < absolute.size()) {
+        std::size_t end = start;
+        while (end < absolute.size() && !is_separator(absolute[end])) {
+            ++end;
+        }
+        const native_view name = native_view(absolute).substr(start, end - start);
+        if (name == L"..") {
+            if (result.size() > root_end) {
+                result.resize(result.rfind(L'\\'));
+            }
+        } else if (!name.empty() && name != L".") {
+            result += L'\\';
+            result += name;
+        }
+        start = end + 1;
+    }
+    if (result.size() == root_end) {
+        result += L'\\';  // the root directory, not the volume or share itself
+    }
+    return result;
+}
+
+std::error_code check_new_name(native_view path)
+{
+    std::error_code error;
+    system_form(path, error);
+    return error;
+}
+
+std::error_code not_a_directory_error()
+{
+    return win32_error(ERROR_DIRECTORY);
+}
+
 entry_type status(const native_string& path, std::error_code& error)
 {
-    error.clear();
-    WIN32_FILE_ATTRIBUTE_DATA data{};
-    if (!::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) {
-        error = last_error();
+    const native_string form = system_form(path, error);
+    if (error) {
         return entry_type::none;
     }
-    DWORD attributes = data.dwFileAttributes;
+    auto failed = [&error]() {
+        error = last_error();
+        if (is_unreachable(error)) {
+            error.clear();
+            return entry_type::other;
+        }
+        return entry_type::none;
+    };
+    DWORD attributes = 0;
+    DWORD tag = 0;
+    bool tag_known = false;
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (::GetFileAttributesExW(form.c_str(), GetFileExInfoStandard, &data)) {
+        attributes = data.dwFileAttributes;
+    } else if (::GetLastError() == ERROR_SHARING_VIOLATION && form.find_first_of(L"*?", 4) == form.npos) {
+        // The paging and hibernation files refuse even this; the directory
+        // listing still tells what they are. Wildcards would make it a search.
+        WIN32_FIND_DATAW found{};
+        const HANDLE find = ::FindFirstFileExW(form.c_str(), FindExInfoBasic, &found, FindExSearchNameMatch,
+                                               nullptr, 0);
+        if (find == INVALID_HANDLE_VALUE) {
+            return failed();
+        }
+        ::FindClose(find);
+        attributes = found.dwFileAttributes;
+        tag = found.dwReserved0;
+        tag_known = true;
+    } else {
+        return failed();
+    }
     if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-        // A link or another reparse point: what counts is where it leads.
-        handle_owner followed;
-        followed.handle = open_followed(path);
-        if (followed.handle == INVALID_HANDLE_VALUE) {
-            error = last_error();
-            return entry_type::none;
+        if (!tag_known) {
+            handle_owner itself;
+            itself.handle = ::CreateFileW(form.c_str(), FILE_READ_ATTRIBUTES,
+                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                          OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                                          nullptr);
+            FILE_ATTRIBUTE_TAG_INFO info{};
+            if (itself.handle != INVALID_HANDLE_VALUE &&
+                ::GetFileInformationByHandleEx(itself.handle, FileAttributeTagInfo, &info, sizeof info)) {
+                tag = info.ReparseTag;
+            }
         }
-        FILE_BASIC_INFO info{};
-        if (!::GetFileInformationByHandleEx(followed.handle, FileBasicInfo, &info, sizeof info)) {
-            error = last_error();
-            return entry_type::none;
+        // Only links and junctions lead elsewhere; any other reparse point
+        // (a cloud placeholder, a deduplicated or compressed file, an
+        // execution alias) is the entry itself, and asking for its target
+        // could fetch it from the network. A reparse point of no stated kind
+        // (Wine shows the Unix symbolic links so) is taken for a link.
+        if (IsReparseTagNameSurrogate(tag) || tag == 0) {
+            handle_owner followed;
+            followed.handle = open_followed(form);
+            FILE_BASIC_INFO info{};
+            if (followed.handle == INVALID_HANDLE_VALUE ||
+                !::GetFileInformationByHandleEx(followed.handle, FileBasicInfo, &info, sizeof info)) {
+                return failed();
+            }
+            attributes = info.FileAttributes;
         }
-        attributes = info.FileAttributes;
     }
     if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
         return entry_type::directory;
@@ -484,6 +757,7 @@ bool is_not_found(std::error_code error)
     case ERROR_PATH_NOT_FOUND:
     case ERROR_BAD_NETPATH:
     case ERROR_INVALID_NAME:
+    case ERROR_DIRECTORY:  // a path that runs through a file, as ENOTDIR
         return true;
     default:
         return false;
@@ -508,8 +782,10 @@ void close_directory(directory_stream* stream)
 
 directory_handle open_directory(const native_string& path, std::error_code& error)
 {
-    error.clear();
-    native_string pattern = path;
+    native_string pattern = system_form(path, error);
+    if (error) {
+        return nullptr;
+    }
     if (!pattern.empty() && !is_separator(pattern.back()) && !is_bare_drive(pattern)) {
         pattern.push_back(L'\\');
     }
@@ -557,13 +833,14 @@ bool next_entry(directory_stream& stream, native_view& name, bool& descend, std:
         }
         name = native_view(text);
         const DWORD attributes = stream.data.dwFileAttributes;
-        // Symbolic links and junctions are listed but never walked into;
-        // directories behind other kinds of reparse points are walked. A
-        // reparse point of no stated kind (Wine lists the Unix symbolic
-        // links it finds so) is taken for a link: walking it could loop.
+        // Symbolic links, junctions and the other name surrogates are listed
+        // but never walked into; directories behind other kinds of reparse
+        // points (placeholders, for one) are walked. A reparse point of no
+        // stated kind (Wine lists the Unix symbolic links it finds so) is
+        // taken for a link: walking it could loop.
         const DWORD tag = stream.data.dwReserved0;
         const bool link = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
-                          (tag == IO_REPARSE_TAG_SYMLINK || tag == IO_REPARSE_TAG_MOUNT_POINT || tag == 0);
+                          (IsReparseTagNameSurrogate(tag) || tag == 0);
         descend = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 && !link;
         return true;
     }
@@ -571,7 +848,12 @@ bool next_entry(directory_stream& stream, native_view& name, bool& descend, std:
 
 std::error_code create_directory(const native_string& path)
 {
-    if (::CreateDirectoryW(path.c_str(), nullptr)) {
+    std::error_code refused;
+    const native_string form = system_form(path, refused);
+    if (refused) {
+        return refused;
+    }
+    if (::CreateDirectoryW(form.c_str(), nullptr)) {
         return {};
     }
     const std::error_code error = last_error();
@@ -591,17 +873,28 @@ std::error_code create_directory(const native_string& path)
 
 std::error_code move_entry(const native_string& from, const native_string& to)
 {
+    // Both in the form the system takes as it is, so that the copy below
+    // works on the very same paths, and refused names never get that far.
+    std::error_code error;
+    const native_string source = system_form(from, error);
+    if (error) {
+        return error;
+    }
+    const native_string target = system_form(to, error);
+    if (error) {
+        return error;
+    }
     // No replace flag: a target that appeared since the existence test stays.
-    if (::MoveFileExW(from.c_str(), to.c_str(), 0)) {
+    if (::MoveFileExW(source.c_str(), target.c_str(), 0)) {
         return {};
     }
-    const std::error_code error = last_error();
+    error = last_error();
     if (error.value() != ERROR_NOT_SAME_DEVICE) {
         return error;
     }
     // The system's own copy-allowed move reports success when it copied but
     // could not delete the source, leaving two files; this copy never does.
-    return copy_then_remove(from, to);
+    return copy_then_remove(source, target);
 }
 
 std::string error_text(std::error_code error)
@@ -624,7 +917,16 @@ std::string error_text(std::error_code error)
     while (!text.empty() && std::strchr(" \t\r\n", text.back()) != nullptr) {
         text.pop_back();
     }
-    return text.empty() ? std::string("unknown error") : text;
+    // Some texts run over several lines; an error line is one line.
+    std::string line;
+    for (const char c : text) {
+        if (c != '\r' && c != '\n') {
+            line.push_back(c);
+        } else if (!line.empty() && line.back() != ' ') {
+            line.push_back(' ');
+        }
+    }
+    return line.empty() ? std::string("unknown error") : line;
 }
 
 std::size_t match_stack_budget()
@@ -647,6 +949,9 @@ void prepare_console()
     ::_setmode(::_fileno(stdout), _O_TEXT);
     ::_setmode(::_fileno(stderr), _O_TEXT);
     std::setvbuf(stderr, nullptr, _IONBF, 0);
+    // An empty card reader or disc drive as start or target gives an error
+    // line, not a dialog that holds the run until someone answers it.
+    ::SetErrorMode(::SetErrorMode(SEM_FAILCRITICALERRORS) | SEM_FAILCRITICALERRORS);
 }
 
 }  // namespace tarn::platform

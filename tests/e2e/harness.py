@@ -33,6 +33,8 @@ def system_text(kind):
     """The system's text after an error prefix; Wine words it its own way."""
     if kind == "exists":
         return "File exists" if is_posix() else "File already exists."
+    if kind == "notdir":
+        return "Not a directory" if is_posix() else "Directory name invalid."
     return "Invalid cross-device link"
 
 

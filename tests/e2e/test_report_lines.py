@@ -10,7 +10,8 @@ from harness import (cant_rename, cd_error, entry, lines, path, processed, renam
 def rows():
     a, d, deep = path("src", "a.txt"), path("src", "a"), path("x", "y", "a.txt")
     in_the_way = path("f.txt", "x", "y", "a.txt")
-    stats_d = stats(0, 0, 1, directories=True)
+    stats_d, stats_new = stats(0, 0, 1, directories=True), stats(1, 0, 0, directories=True)
+    sep = harness.config.separator
     refused = [cant_rename(a, "b.txt")]
     table = [
         # name, tree, letters, pattern, replacement,
@@ -53,6 +54,15 @@ def rows():
          ([], [renaming(a, in_the_way, 1), stats(0, 1, 0)],
           [renaming(a, in_the_way, 2), stats(0, 1, 0)]),
          [cd_error(harness.system_text("exists"))], None),
+        # A trailing separator names a directory: one takes the name itself,
+        # a file is refused and no directory is made for it.
+        ("directory to a name ending in a separator", {"src": {"a": {}}}, "d", "src.a$", "b" + sep,
+         ([], [renaming(d, "b" + sep, 1), stats_new], [renaming(d, "b" + sep, 2),
+                                                      renamed_line(d, "b" + sep), stats_new]),
+         [], {"src": {}, "b": {}}),
+        ("file to a name ending in a separator", {"src": {"a.txt": "A"}}, "", "a.txt", "b" + sep,
+         ([], [renaming(a, "b" + sep, 1), stats(0, 1, 0)], [renaming(a, "b" + sep, 2), stats(0, 1, 0)]),
+         [harness.rn_error(harness.system_text("notdir"))], None),
     ]
     if harness.is_posix():
         odd, new = path("src", 'q"x\\y.txt'), 'Q"x\\y.txt'

@@ -2,6 +2,7 @@
 Unix root): code pages, letter case, drive and device paths, other drives."""
 
 import os
+import re
 import shutil
 import subprocess
 import tempfile
@@ -65,6 +66,62 @@ class windows_test(harness.tarn_case):
         for option, pattern in (("-v", ".*"), ("-vd", ".*"), ("-vn", ".*"), ("-rv", "zzz")):
             with self.subTest(option=option):
                 self.assert_stopped(self.tarn(option, pattern, "x", env=locale("C.UTF-8")), tree)
+
+    def test_argument_outside_the_code_page_stops_the_run(self):
+        # Read narrow, the l with a stroke would be the pattern "l" and
+        # infinity an "8": each would rename a file here.
+        tree = {"l.txt": "l", "8.txt": "8"}
+        self.tree(tree)
+        for args, position in ((("\u0142", "_"), 1), (("-v", "\u221e", "_"), 2), (("-v", "x", "\u221e"), 3)):
+            with self.subTest(args=args):
+                self.assert_run(self.tarn(*args, env=locale("C.UTF-8")), status=2, stderr=lines(
+                    "tarn: argument %d has no exact form in the code page: No Unicode translation." % position))
+                self.assert_tree(tree)
+
+    def test_names_the_system_would_rewrite_are_reached_exactly(self):
+        # Made on the Unix side. Read as typed paths, "foo." and "bar " would
+        # be "foo" and "bar", and CON the console.
+        self.tree({"foo.": "dot", "foo": "plain", "bar ": "space", "CON": "con"})
+        for pattern, replacement, old, new in (("\\.$", "_dot", "foo.", "foo_dot"),
+                                               (" $", "_sp", "bar ", "bar_sp"), ("^CON$", "con_", "CON", "con_")):
+            self.assert_run(self.tarn("-v", pattern, replacement),
+                            stdout=lines(renaming(entry(old), new, 1), stats(1, 0, 3)))
+        self.assert_tree({"foo_dot": "dot", "foo": "plain", "bar_sp": "space", "con_": "con"})
+
+    def test_long_paths(self):
+        for depth in (3, 10):  # entry paths of about 300 and 1,000 characters
+            with self.subTest(depth=depth):
+                where = self.fresh({})
+                names = ["%02d" % level + "x" * 97 for level in range(depth)]
+                harness.make_tree(os.path.join(where, *names), {"f.txt": "f"})
+                self.assert_run(self.tarn("-rdv", "f[.]txt$", "g.txt", cwd=where), stdout=lines(
+                    renaming(entry(*names, "f.txt"), entry(*names, "g.txt"), 1), stats(1, 0, depth, True)))
+                self.assert_tree({"g.txt": "f"}, root=os.path.join(where, *names))
+
+    def test_stream_and_device_names_refused(self):
+        # A ':' would put the data into a stream of some carrier file; a
+        # device name would send it to the device. Nothing is made or moved.
+        self.make_other()
+        drive = self.map_drive(self.other)
+        self.tree({"f.txt": "f"})
+        for new in ("ab:c", "sub\\x:y.txt", drive + "\\g.txt:s", drive + "\\sub\\g:s", "CON", "sub\\nul.txt",
+                    "COM1 .log", drive + "\\AUX"):
+            with self.subTest(new=new):
+                self.assert_run(self.tarn("-v", "^f[.]txt$", new), stderr=lines(rn_error("Invalid name.")),
+                                stdout=lines(renaming(entry("f.txt"), new, 1), stats(0, 1, 0)))
+                self.assert_tree({"f.txt": "f"})
+                self.assert_tree({}, root=self.other)
+
+    def test_manifest_and_version_resource(self):
+        with open(harness.config.binary, "rb") as stream:
+            program = stream.read()
+        for text in (b"<ws2:longPathAware>true</ws2:longPathAware>", b'level="asInvoker"',
+                     b'<supportedOS Id="{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"/>'):
+            self.assertIn(text, program)
+        self.assertNotIn(b"activeCodePage", program)
+        for key, value in (("ProductName", "tarn"), ("FileVersion", "2.0.0"), ("ProductVersion", "2.0.0")):
+            self.assertRegex(program, re.escape(key.encode("utf-16-le")) + b"(\\0\\0)+"
+                             + re.escape((value + "\0").encode("utf-16-le")))
 
     def test_double_byte_code_page(self):
         listed = subprocess.run(["locale", "-a"], capture_output=True, text=True).stdout

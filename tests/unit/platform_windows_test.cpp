@@ -47,6 +47,52 @@ TEST(WindowsPaths, CreationRootAndBareDrive)
     EXPECT_FALSE(platform::is_separator(L':'));
 }
 
+// A listed path reaches exactly its entry: the typed part is resolved as the
+// system resolves it, every name is kept, and the result is in long form.
+TEST(WindowsPaths, ListedPathLongForm)
+{
+    wchar_t buffer[4096];
+    const std::wstring cwd(buffer, GetCurrentDirectoryW(4096, buffer));
+    ASSERT_EQ(cwd.substr(1, 2), L":\\") << "the test expects a current directory on a drive";
+    const std::wstring here = L"\\\\?\\" + (cwd.back() == L'\\' ? cwd.substr(0, cwd.size() - 1) : cwd);
+    GetFullPathNameW(L"C:", 4096, buffer, nullptr);
+    const std::wstring c_drive = std::wstring(L"\\\\?\\") + buffer + (buffer[3] == L'\0' ? L"" : L"\\");
+    const std::pair<std::wstring, std::wstring> cases[] = {
+        {L".", here},
+        {L".\\foo.", here + L"\\foo."},
+        {L"a\\.\\..\\b/c \\CON", here + L"\\b\\c \\CON"},
+        {L"C:x.", c_drive + L"x."},
+        {L"\\x\\..\\y.", L"\\\\?\\" + cwd.substr(0, 2) + L"\\y."},
+        {L"D:\\x\\..\\..\\y", L"\\\\?\\D:\\y"},
+        {L"D:/..", L"\\\\?\\D:\\"},
+        {L"\\\\server\\share\\a\\..\\..\\b.", L"\\\\?\\UNC\\server\\share\\b."},
+        {L"//server/share", L"\\\\?\\UNC\\server\\share\\"},
+        {L"\\\\.\\D:\\a\\.\\b ", L"\\\\?\\D:\\a\\b "},
+        {L"\\\\?\\D:\\a\\..\\b.", L"\\\\?\\D:\\a\\..\\b."},
+    };
+    for (const auto& [path, expected] : cases) {
+        EXPECT_EQ(platform::listed_path(path), expected) << platform::display_text(path);
+    }
+}
+
+// New names that would address a data stream or a device are refused.
+TEST(WindowsPaths, StreamAndDeviceNamesRefused)
+{
+    for (const wchar_t* name : {L"b.txt", L"sub\\b.txt", L"a:b", L"\\\\?\\D:\\x", L"D:\\x\\", L"CONSOLE",
+                                L"COM0", L"LPT10", L"xNUL", L"\\\\?\\D:\\CON", L"\\\\server\\share\\x"}) {
+        EXPECT_FALSE(platform::check_new_name(name)) << platform::display_text(name);
+    }
+    for (const wchar_t* name : {L"ab:c", L"x\\a:b\\c.txt", L"D:\\f.txt:s", L"\\\\?\\D:\\x:y", L"CON", L"con.txt",
+                                L"NUL ", L"sub\\AUX\\x.txt", L"COM1", L"lpt9.tar.gz", L"COM\x00B9 .txt",
+                                L"\\\\server\\share\\a:b"}) {
+        const std::error_code error = platform::check_new_name(name);
+        EXPECT_EQ(error.value(), ERROR_INVALID_NAME) << platform::display_text(name);
+        EXPECT_TRUE(platform::is_not_found(error));
+    }
+    EXPECT_TRUE(platform::is_not_found(platform::not_a_directory_error()));  // a path through a file
+    EXPECT_FALSE(platform::is_not_found(std::error_code(ERROR_ACCESS_DENIED, std::system_category())));
+}
+
 // Whatever the code page, a name converts exactly or not at all.
 TEST(WindowsNames, ConversionIsExactOrAnError)
 {
@@ -99,6 +145,12 @@ TEST(WindowsErrors, SystemTextsWithoutTrailingLineEnd)
     ASSERT_NE(text, "unknown error");
     EXPECT_EQ(std::string(" \t\r\n").find(text.back()), std::string::npos) << text;
     EXPECT_EQ(platform::error_text(std::error_code(0x7FFF1234, std::system_category())), "unknown error");
+    // A text that spans several lines becomes one line.
+    struct two_lines : std::error_category {
+        const char* name() const noexcept override { return "two lines"; }
+        std::string message(int) const override { return "First line.\r\n\r\nSecond line.\r\n"; }
+    } category;
+    EXPECT_EQ(platform::error_text(std::error_code(1, category)), "First line. Second line.");
 }
 
 }  // namespace
