@@ -1,98 +1,115 @@
-"""Every report line at verbosity 0, 1, 2 (and 3, read as 2) with its summary.
-A row with a "src" directory starts there (s letter), so the output does not
-depend on listing order; without d the new name lands in the working directory."""
+"""What one run decides and prints: each row names the entries in the order
+they are handled and what becomes of each, runs at verbosity 0, 1, 2 and 3
+(read as 2), and checks the exact output against the rules of the report
+lines and the summary, the exit status and the tree left behind. A row whose
+tree has a "src" directory starts there (s letter); the others start in '.'.
+Every row lists at most one entry per directory, so no output depends on the
+order in which the system lists a directory."""
 
 import harness
-from harness import (cant_rename, cd_error, entry, lines, path, processed, renamed_line,
-                     renaming, simulation, skipping_no_match, skipping_type, stats, would_rename)
+from harness import (cant_rename, cd_error, entry, lines, path, processed, renamed_line, renaming,
+                     rn_error, simulation, skipping_no_match, skipping_type, stats, would_rename)
+
+
+def expected_stdout(events, verbosity, letters):
+    """The report of the events at a verbosity: the model the rows are checked against."""
+    dry, out, counts = "n" in letters, [], [0, 0, 0]  # renamed, failed, skipped
+    for kind, old, *new in events:
+        if kind in ("type", "nomatch", "processed"):
+            counts[2] += 1
+            shown = {"type": skipping_type, "nomatch": skipping_no_match, "processed": processed}
+            out += [shown[kind](old)] if verbosity > 1 else []
+        elif kind == "exists":
+            counts[1] += 1
+            out.append(cant_rename(old, new[0]))
+        else:  # "ok" or "fail": a rename the program attempts
+            out += [would_rename(old, new[0]) if dry else renaming(old, new[0], verbosity)] if verbosity else []
+            counts[0 if dry or kind == "ok" else 1] += 1
+            out += [renamed_line(old, new[0])] if kind == "ok" and not dry and verbosity > 1 else []
+    if verbosity:
+        out.append(simulation(counts[0]) if dry else stats(*counts, directories="d" in letters))
+    return lines(*out)
 
 
 def rows():
-    a, d, deep = path("src", "a.txt"), path("src", "a"), path("x", "y", "a.txt")
-    in_the_way = path("f.txt", "x", "y", "a.txt")
-    stats_d, stats_new = stats(0, 0, 1, directories=True), stats(1, 0, 0, directories=True)
-    sep = harness.config.separator
-    refused = [cant_rename(a, "b.txt")]
+    sep, a, d = harness.config.separator, path("src", "a.txt"), path("src", "a")
+    deep, in_the_way = path("x", "y", "a.txt"), path("f.txt", "x", "y", "a.txt")
+    chain = {"a": {"b": {"f.txt": "f"}}}
+    f, b = entry("a", "b", "f.txt"), entry("a", "b")
     table = [
-        # name, tree, letters, pattern, replacement,
-        # (stdout at verbosity 0, 1, 2), stderr, tree afterwards (None: unchanged)
-        ("rename", {"src": {"a.txt": "A"}}, "", "a", "b",
-         ([], [renaming(a, "b.txt", 1), stats(1, 0, 0)],
-          [renaming(a, "b.txt", 2), renamed_line(a, "b.txt"), stats(1, 0, 0)]),
-         [], {"src": {}, "b.txt": "A"}),
-        ("rename into new directories", {"src": {"a.txt": "A"}}, "", "^a", path("x", "y", "a"),
-         ([], [renaming(a, deep, 1), stats(1, 0, 0)],
-          [renaming(a, deep, 2), renamed_line(a, deep), stats(1, 0, 0)]),
-         [], {"src": {}, "x": {"y": {"a.txt": "A"}}}),
-        ("no match", {"src": {"a.txt": "A"}}, "", "zz", "b",
-         ([], [stats(0, 0, 1)], [skipping_no_match(a), stats(0, 0, 1)]), [], None),
-        ("directory without d", {"src": {"a": {}}}, "", "a", "b",
-         ([], [stats(0, 0, 1)], [skipping_type(d), stats(0, 0, 1)]), [], None),
-        ("file onto existing file", {"src": {"a.txt": "A"}, "b.txt": "B"}, "", "a", "b",
-         (refused, refused + [stats(0, 1, 0)], refused + [stats(0, 1, 0)]), [], None),
-        ("file onto existing directory", {"src": {"a.txt": "A"}, "b.txt": {}}, "", "a", "b",
-         (refused, refused + [stats(0, 1, 0)], refused + [stats(0, 1, 0)]), [], None),
-        ("file named as itself", {"a.txt": "A"}, "", "a", "a",
-         ([cant_rename(entry("a.txt"), "a.txt")],
-          [cant_rename(entry("a.txt"), "a.txt"), stats(0, 1, 0)],
-          [cant_rename(entry("a.txt"), "a.txt"), stats(0, 1, 0)]), [], None),
-        ("directory onto existing directory", {"src": {"a": {"f": "F"}}, "b": {}}, "d",
-         "src.a", "b", ([], [stats_d], [processed(d), stats_d]), [], None),
-        ("directory named as itself", {"a": {}}, "d", "a", "a",
-         ([], [stats_d], [processed(entry("a")), stats_d]), [], None),
-        ("dry run", {"src": {"a.txt": "A"}}, "n", "^a", path("x", "y", "a"),
-         ([], [would_rename(a, deep), simulation(1)], [would_rename(a, deep), simulation(1)]),
-         [], None),
-        ("dry run onto existing file", {"src": {"a.txt": "A"}, "b.txt": "B"}, "n", "a", "b",
-         (refused, refused + [simulation(0)], refused + [simulation(0)]), [], None),
-        ("dry run of a directory onto existing file", {"src": {"a": {}}, "b": "B"}, "dn",
-         "src.a", "b", ([], [simulation(0)], [processed(d), simulation(0)]), [], None),
+        # tree, letters, pattern, replacement, events in the order handled,
+        # standard error, tree afterwards (None: unchanged)
+        ({"src": {"a.txt": "A"}}, "", "a", "b", [("ok", a, "b.txt")], [], {"src": {}, "b.txt": "A"}),
+        ({"src": {"a.txt": "A"}}, "", "^a", path("x", "y", "a"), [("ok", a, deep)], [],
+         {"src": {}, "x": {"y": {"a.txt": "A"}}}),
+        ({"src": {"a.txt": "A"}}, "", "zz", "b", [("nomatch", a)], [], None),
+        ({"src": {"a": {}}}, "", "a", "b", [("type", d)], [], None),
+        ({"src": {"a.txt": "A"}, "b.txt": "B"}, "", "a", "b", [("exists", a, "b.txt")], [], None),
+        ({"src": {"a.txt": "A"}, "b.txt": {}}, "", "a", "b", [("exists", a, "b.txt")], [], None),
+        ({"a.txt": "A"}, "", "a", "a", [("exists", entry("a.txt"), "a.txt")], [], None),
+        ({"src": {"a": {"f": "F"}}, "b": {}}, "d", "src.a", "b", [("processed", d)], [], None),
+        ({"a": {}}, "d", "a", "a", [("processed", entry("a"))], [], None),
+        ({"src": {"a.txt": "A"}}, "n", "^a", path("x", "y", "a"), [("ok", a, deep)], [], None),
+        ({"src": {"a.txt": "A"}, "b.txt": "B"}, "n", "a", "b", [("exists", a, "b.txt")], [], None),
+        ({"src": {"a": {}}, "b": "B"}, "dn", "src.a", "b", [("processed", d)], [], None),
         # Creating f.txt fails with "exists", the elements behind it with a
         # not-found kind of error: the report names the one that matters.
-        ("file in the way of a new directory", {"src": {"a.txt": "A"}, "f.txt": "F"}, "", "^a",
-         path("f.txt", "x", "y", "a"),
-         ([], [renaming(a, in_the_way, 1), stats(0, 1, 0)],
-          [renaming(a, in_the_way, 2), stats(0, 1, 0)]),
-         [cd_error(harness.system_text("exists"))], None),
+        ({"src": {"a.txt": "A"}, "f.txt": "F"}, "", "^a", path("f.txt", "x", "y", "a"),
+         [("fail", a, in_the_way)], [cd_error(harness.system_text("exists"))], None),
         # A trailing separator names a directory: one takes the name itself,
         # a file is refused and no directory is made for it.
-        ("directory to a name ending in a separator", {"src": {"a": {}}}, "d", "src.a$", "b" + sep,
-         ([], [renaming(d, "b" + sep, 1), stats_new], [renaming(d, "b" + sep, 2),
-                                                      renamed_line(d, "b" + sep), stats_new]),
-         [], {"src": {}, "b": {}}),
-        ("file to a name ending in a separator", {"src": {"a.txt": "A"}}, "", "a.txt", "b" + sep,
-         ([], [renaming(a, "b" + sep, 1), stats(0, 1, 0)], [renaming(a, "b" + sep, 2), stats(0, 1, 0)]),
-         [harness.rn_error(harness.system_text("notdir"))], None),
+        ({"src": {"a": {}}}, "d", "src.a$", "b" + sep, [("ok", d, "b" + sep)], [], {"src": {}, "b": {}}),
+        ({"src": {"a.txt": "A"}}, "", "a.txt", "b" + sep, [("fail", a, "b" + sep)],
+         [rn_error(harness.system_text("notdir"))], None),
+        # The subject: name, stem (E), whole path with the leading "." (d), first match only (f).
+        ({"IMG_1234.jpg": "c"}, "", r"IMG_(\d+)", "photo-$1", [("ok", entry("IMG_1234.jpg"), "photo-1234.jpg")],
+         [], {"photo-1234.jpg": "c"}),
+        ({"a-b-c": "c"}, "f", "-", "_", [("ok", entry("a-b-c"), "a_b-c")], [], {"a_b-c": "c"}),
+        ({"abc": "c"}, "", "b", "[$0$&$$$1$x$]", [("ok", entry("abc"), "a[$0b$$x$]c")], [], {"a[$0b$$x$]c": "c"}),
+        ({"r.final.pdf": "c"}, "E", r"\.", " ", [("ok", entry("r.final.pdf"), "r final.pdf")], [],
+         {"r final.pdf": "c"}),
+        ({"a.tar.gz": "c"}, "E", "gz", "x", [("nomatch", entry("a.tar.gz"))], [], None),
+        ({"x.txt": "c"}, "d", r"\.", "_", [("ok", entry("x.txt"), path("_", "x_txt"))], [], {"_": {"x_txt": "c"}}),
+        ({"x.tar.gz": "c"}, "dEf", "^..", "m" + sep, [("ok", entry("x.tar.gz"), path("m", "x.tar.gz"))], [],
+         {"m": {"x.tar.gz": "c"}}),
+        # The walk: a directory after its contents; the listing is complete
+        # before the first rename, so the file in its new place (which would
+        # match again) and the directories made for it are not handed on.
+        (chain, "rd", "zz", "y", [("nomatch", f), ("nomatch", b), ("nomatch", entry("a"))], [], None),
+        (chain, "d", "zz", "y", [("nomatch", entry("a"))], [], None),
+        (chain, "r", "f", "g", [("ok", f, "g.txt"), ("type", b), ("type", entry("a"))], [],
+         {"a": {"b": {}}, "g.txt": "f"}),
+        (chain, "rd", "a", "c", [("ok", f, entry("c", "b", "f.txt")), ("processed", b), ("processed", entry("a"))],
+         [], {"a": {"b": {}}, "c": {"b": {"f.txt": "f"}}}),
+        (chain, "rdn", "a", "c", [("ok", f, entry("c", "b", "f.txt")), ("ok", b, entry("c", "b")),
+                                  ("ok", entry("a"), entry("c"))], [], None),
+        ({"f.txt": "1"}, "rd", "f", path("new", "ff"), [("ok", entry("f.txt"), entry("new", "ff.txt"))], [],
+         {"new": {"ff.txt": "1"}}),
+        # A link is listed but never walked into.
+        ({"src": {"l": harness.link("../t")}, "t": {"f.txt": "f"}}, "r", "f", "g",
+         [("type", path("src", "l"))], [], None),
     ]
     if harness.is_posix():
         odd, new = path("src", 'q"x\\y.txt'), 'Q"x\\y.txt'
-        table.append(
-            ("quote and backslash in a name", {"src": {'q"x\\y.txt': "Q"}}, "", "q", "Q",
-             ([], [renaming(odd, new, 1), stats(1, 0, 0)],
-              [renaming(odd, new, 2), renamed_line(odd, new), stats(1, 0, 0)]),
-             [], {"src": {}, new: "Q"}))
+        table.append(({"src": {'q"x\\y.txt': "Q"}}, "", "q", "Q", [("ok", odd, new)], [], {"src": {}, new: "Q"}))
         # A directory cannot move into itself: the directories for the target
         # are made, then the system refuses the rename.
-        inside, stats_rn = path(".", "a", "b", "a"), stats(0, 1, 0, directories=True)
-        table.append(
-            ("rename refused by the system", {"a": {}}, "d", "^.*$", inside,
-             ([], [renaming(entry("a"), inside, 1), stats_rn],
-              [renaming(entry("a"), inside, 2), stats_rn]),
-             [harness.rn_error("Invalid argument")], {"a": {"b": {}}}))
+        inside = path(".", "a", "b", "a")
+        table.append(({"a": {}}, "d", "^.*$", inside, [("fail", entry("a"), inside)],
+                      [rn_error("Invalid argument")], {"a": {"b": {}}}))
     return table
 
 
 class report_lines_test(harness.tarn_case):
 
     def test_report_lines_per_verbosity(self):
-        for name, tree, letters, pattern, replacement, out, err, after in rows():
+        for tree, letters, pattern, replacement, events, err, after in rows():
             for verbosity in (0, 1, 2, 3):
-                with self.subTest(name, verbosity=verbosity):
+                with self.subTest(letters=letters, pattern=pattern, events=events, verbosity=verbosity):
                     where = self.fresh(tree)
                     args = ["-" + letters + "v" * verbosity, pattern, replacement]
                     if "src" in tree:
                         args = ["-s" + args[0][1:]] + args[1:] + ["src"]
-                    result = self.tarn(*args, cwd=where)
-                    self.assert_run(result, stdout=lines(*out[min(verbosity, 2)]),
-                                    stderr=lines(*err))
+                    self.assert_run(self.tarn(*args, cwd=where), stderr=lines(*err),
+                                    stdout=expected_stdout(events, verbosity, letters))
                     self.assert_tree(after if after is not None else tree, root=where)
