@@ -2,11 +2,19 @@
 # Times tarn against the system-call floor and the peers, side by side, and
 # prints the table.
 #
-#   bench/run.sh [--entries N] [--rounds R] [--no-million] [--work DIR] [--build DIR]
+#   bench/run.sh [--entries N] [--rounds R] [--no-million] [--only dense|sparse]
+#                [--baseline BINARY] [--work DIR] [--build DIR] [--table-only]
 #
 #   --entries N   files per workload (100000)
 #   --rounds R    timed runs of every command (7)
 #   --no-million  skip the memory check at 1,000,000 entries
+#   --only dense  only the dense workloads (every name matches), with the
+#                 microbenchmarks and the memory check
+#   --only sparse only the sparse workloads (1 % of the names match), warm
+#                 and cold
+#   --baseline B  also time the tarn binary B (an earlier build, say) on the
+#                 sparse workloads, beside this one
+#   --no-peers    leave out the other renamers (and do not install them)
 #   --work DIR    scratch directory for the workloads (/var/tmp/tarn-bench);
 #                 put it on the disk the renames should be measured on, not on
 #                 a tmpfs
@@ -18,7 +26,9 @@
 # run one after another within a round, in reversed order every other round,
 # and each ratio is taken against the matching floor of the same round; the
 # table shows the medians over the rounds. Peak memory is /usr/bin/time -v's
-# maximum resident set size, the largest over the rounds.
+# maximum resident set size, the largest over the rounds. A cold run has the
+# page cache, dentries and inodes dropped after the workload is made, which
+# needs root; where that is refused the cold rows are left out and said so.
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -26,6 +36,9 @@ repo=$(dirname "$here")
 entries=100000
 rounds=7
 million=1
+peers=1
+only=
+baseline=
 table_only=0
 work=/var/tmp/tarn-bench
 build=$repo/build-bench
@@ -34,13 +47,24 @@ while [ $# -gt 0 ]; do
     --entries) entries=$2; shift 2 ;;
     --rounds) rounds=$2; shift 2 ;;
     --no-million) million=0; shift ;;
+    --only) only=$2; shift 2 ;;
+    --no-peers) peers=0; shift ;;
+    --baseline) baseline=$(realpath "$2"); shift 2 ;;
     --table-only) table_only=1; shift ;;
     --work) work=$2; shift 2 ;;
     --build) build=$2; shift 2 ;;
-    *) echo "usage: $0 [--entries N] [--rounds R] [--no-million] [--work DIR] [--build DIR] [--table-only]" >&2
+    *) echo "usage: $0 [--entries N] [--rounds R] [--no-million] [--only dense|sparse]" \
+            "[--baseline BINARY] [--no-peers] [--work DIR] [--build DIR] [--table-only]" >&2
        exit 2 ;;
     esac
 done
+dense=1; sparse=1
+case $only in
+dense) sparse=0 ;;
+sparse) dense=0; million=0 ;;
+'') ;;
+*) echo "--only takes dense or sparse" >&2; exit 2 ;;
+esac
 
 # --- What the benchmark needs --------------------------------------------
 missing_packages() {
@@ -54,8 +78,10 @@ missing_packages() {
     command -v python3 >/dev/null || need+=(python3)
     [ -f /usr/include/benchmark/benchmark.h ] || need+=(libbenchmark-dev)
     # The peers: the Perl rename (not util-linux's rename) and mmv.
-    [ -x /usr/bin/file-rename ] || need+=(rename)
-    command -v mmv >/dev/null || need+=(mmv)
+    if [ $peers = 1 ]; then
+        [ -x /usr/bin/file-rename ] || need+=(rename)
+        command -v mmv >/dev/null || need+=(mmv)
+    fi
     echo "${need[@]}"
 }
 need=$(missing_packages)
@@ -77,11 +103,11 @@ for tool in hyperfine /usr/bin/time cmake ninja g++ gcc python3; do
 done
 [ -f /usr/include/benchmark/benchmark.h ] ||
     { echo "Missing Google Benchmark (libbenchmark-dev); cannot build the benchmarks." >&2; exit 1; }
-have_rename=0; [ -x /usr/bin/file-rename ] && have_rename=1
-have_mmv=0; command -v mmv >/dev/null && have_mmv=1
+have_rename=0; [ $peers = 1 ] && [ -x /usr/bin/file-rename ] && have_rename=1
+have_mmv=0; [ $peers = 1 ] && command -v mmv >/dev/null && have_mmv=1
 not_found=()
-[ $have_rename = 1 ] || not_found+=("Perl rename (package rename)")
-[ $have_mmv = 1 ] || not_found+=("mmv")
+[ $peers = 1 ] && [ $have_rename = 0 ] && not_found+=("Perl rename (package rename)")
+[ $peers = 1 ] && [ $have_mmv = 0 ] && not_found+=("mmv")
 
 measure() {
 # --- Build ----------------------------------------------------------------
@@ -100,6 +126,7 @@ rm -rf "$out"
 mkdir -p "$out/memory"
 echo "$rounds $entries $(date -u +%Y-%m-%d)" >"$out/settings"
 
+if [ $dense = 1 ]; then
 # --- Microbenchmarks of the per-entry core --------------------------------
 echo "Microbenchmarks of the per-entry core ..."
 # Repetitions of all benchmarks are shuffled together, so that a change in
@@ -107,6 +134,7 @@ echo "Microbenchmarks of the per-entry core ..."
 "$build/bench/core_bench" --benchmark_min_time=0.2 --benchmark_repetitions=9 \
     --benchmark_enable_random_interleaving=true --benchmark_report_aggregates_only=true \
     --benchmark_format=json >"$out/core.json" 2>/dev/null
+fi
 
 # --- Timed runs -----------------------------------------------------------
 # One line per command: slug | what it is | floor slug | command, run in the
@@ -139,10 +167,46 @@ tree_commands=(
 [ $have_mmv = 1 ] && tree_commands+=(
     "mmv_in|mmv ';IMG_*.jpg' '#1photo-#2.jpg' (in place)|floor_in|mmv ';IMG_*.jpg' '#1photo-#2.jpg'")
 
+# The sparse workloads: the same files, a pattern that matches the names
+# ending in 99.jpg (1 %). The yardsticks are find with the same name test
+# (the listing alone), the floor asking for every entry's status first (what
+# a renamer pays without the listing's types) and the floor asking only for
+# the matches' (what the renames themselves cost beyond the listing).
+sparse_pattern="'IMG_(\\d*99)\\.jpg' 'photo-\$1.jpg'"
+sparse_flat_commands=(
+    "find_n|find -maxdepth 1 -type f -name 'IMG_*99.jpg' (listing only)|find_n|find . -maxdepth 1 -type f -name 'IMG_*99.jpg' >/dev/null"
+    "floor_all_n|floor dry run, stat of every entry first|find_n|$floor flat -n -s"
+    "floor_t_n|floor dry run, stat of the matches only|find_n|$floor flat -n -s -t"
+    "tarn_n|tarn -n|find_n|$tarn -n $sparse_pattern"
+    "floor_t|floor renaming the matches: stat, stat(target), rename|floor_t|$floor flat -s -t"
+    "tarn|tarn renaming the 1 %|floor_t|$tarn $sparse_pattern"
+)
+sparse_tree_commands=(
+    "find_rn|find -type f -name 'IMG_*99.jpg' (listing only)|find_rn|find . -type f -name 'IMG_*99.jpg' >/dev/null"
+    "floor_all_rn|floor -r dry run, stat of every entry first|find_rn|$floor tree -n -s"
+    "floor_t_rn|floor -r dry run, stat of the matches only|find_rn|$floor tree -n -s -t"
+    "tarn_rn|tarn -rn|find_rn|$tarn -rn $sparse_pattern"
+    "floor_t_r|floor -r renaming the matches into .|floor_t_r|$floor tree -s -t"
+    "tarn_r|tarn -r renaming the 1 % into .|floor_t_r|$tarn -r $sparse_pattern"
+)
+if [ -n "$baseline" ]; then
+    sparse_flat_commands+=(
+        "base_n|baseline tarn -n|find_n|$baseline -n $sparse_pattern"
+        "base|baseline tarn renaming the 1 %|floor_t|$baseline $sparse_pattern")
+    sparse_tree_commands+=(
+        "base_rn|baseline tarn -rn|find_rn|$baseline -rn $sparse_pattern"
+        "base_r|baseline tarn -r renaming the 1 % into .|floor_t_r|$baseline -r $sparse_pattern")
+fi
+cold=0
+if [ $sparse = 1 ] && sync && (echo 3 >/proc/sys/vm/drop_caches) 2>/dev/null; then
+    cold=1
+fi
+drop_caches="sync && echo 3 >/proc/sys/vm/drop_caches"
+
 : >"$out/commands.txt"
-time_round() {  # workload kind, round, commands...
-    local kind=$1 round=$2
-    shift 2
+time_round() {  # kind (the table), workload (flat or tree), cold (0 or 1), round, commands...
+    local kind=$1 workload=$2 cold_run=$3 round=$4
+    shift 4
     local lines=("$@")
     if [ $((round % 2)) = 0 ]; then
         local reversed=()
@@ -153,18 +217,38 @@ time_round() {  # workload kind, round, commands...
     for line in "${lines[@]}"; do
         IFS='|' read -r slug label reference command <<<"$line"
         [ "$round" = 1 ] && printf '%s|%s|%s|%s\n' "$kind" "$slug" "$label" "$reference" >>"$out/commands.txt"
-        args+=(-n "$slug" "cd $w && /usr/bin/time -v -a -o $out/memory/$slug $command")
+        args+=(-n "$slug" "cd $w && /usr/bin/time -v -a -o $out/memory/$kind-$slug $command")
     done
-    hyperfine --runs 1 --style none --prepare "$make $kind $entries $w && sync" \
+    local prepare="$make $workload $entries $w && sync"
+    [ "$cold_run" = 1 ] && prepare="$prepare && $drop_caches"
+    hyperfine --runs 1 --style none --prepare "$prepare" \
         --export-json "$out/$kind-$round.json" "${args[@]}" >/dev/null
 }
 
-echo "Timing $rounds rounds of ${#flat_commands[@]} commands on $entries files in one directory" \
-     "and ${#tree_commands[@]} on a tree of $entries files, in $work ($fs) ..."
+[ $dense = 1 ] && echo "Timing $rounds rounds of ${#flat_commands[@]} commands on $entries files in one" \
+     "directory and ${#tree_commands[@]} on a tree of $entries files, in $work ($fs) ..."
+if [ $sparse = 1 ]; then
+    temperatures=warm
+    [ $cold = 1 ] && temperatures="warm cold"
+    echo "Timing $rounds rounds of the sparse workloads ($temperatures), in $work ($fs) ..."
+    if [ $cold = 0 ]; then
+        echo "cold: not measured (dropping the caches was refused)"
+    fi
+fi
 start=$(date +%s)
 for ((round = 1; round <= rounds; round++)); do
-    time_round flat "$round" "${flat_commands[@]}"
-    time_round tree "$round" "${tree_commands[@]}"
+    if [ $dense = 1 ]; then
+        time_round flat flat 0 "$round" "${flat_commands[@]}"
+        time_round tree tree 0 "$round" "${tree_commands[@]}"
+    fi
+    if [ $sparse = 1 ]; then
+        for temperature in $temperatures; do
+            cold_run=0
+            [ $temperature = cold ] && cold_run=1
+            time_round "sparse-flat-$temperature" flat $cold_run "$round" "${sparse_flat_commands[@]}"
+            time_round "sparse-tree-$temperature" tree $cold_run "$round" "${sparse_tree_commands[@]}"
+        done
+    fi
     echo "  round $round of $rounds done after $(($(date +%s) - start)) s"
 done
 
@@ -205,14 +289,24 @@ import json, os, re, statistics, sys
 out, rounds, entries, date, fs, not_found, versions = sys.argv[1:2] + [int(sys.argv[2]), int(sys.argv[3])] + sys.argv[4:8]
 rows = [line.rstrip("\n").split("|") for line in open(os.path.join(out, "commands.txt"))]
 
-def peak_kib(slug):
-    text = open(os.path.join(out, "memory", slug)).read()
+def peak_kib(kind, slug):
+    text = open(os.path.join(out, "memory", f"{kind}-{slug}")).read()
     return max(int(v) for v in re.findall(r"Maximum resident set size \(kbytes\): (\d+)", text))
 
 print()
 print(f"{date}, {os.cpu_count()} CPUs, {fs}, {entries:,} empty files, median of {rounds} interleaved rounds")
 print(f"with {versions.rstrip('; ')}")
-for kind, title in (("flat", "one directory"), ("tree", "a tree of 2,110 directories, depth 3 to 4")):
+titles = {
+    "flat": "one directory",
+    "tree": "a tree of 2,110 directories, depth 3 to 4",
+    "sparse-flat-warm": "sparse, one directory, 1 % match, warm cache",
+    "sparse-flat-cold": "sparse, one directory, 1 % match, cold cache",
+    "sparse-tree-warm": "sparse, tree of 2,110 directories, 1 % match, warm cache",
+    "sparse-tree-cold": "sparse, tree of 2,110 directories, 1 % match, cold cache",
+}
+kinds = [kind for kind in titles if any(row[0] == kind for row in rows)]
+for kind in kinds:
+    title = titles[kind]
     times = {}
     for r in range(1, rounds + 1):
         for result in json.load(open(os.path.join(out, f"{kind}-{r}.json")))["results"]:
@@ -225,17 +319,21 @@ for kind, title in (("flat", "one directory"), ("tree", "a tree of 2,110 directo
             continue
         ratios = [t / f for t, f in zip(times[slug], times[reference])]
         ratio = "1.00 (floor)" if slug == reference else f"{statistics.median(ratios):.3f}"
-        print(f"| {label} | {statistics.median(times[slug]):.3f} | {ratio} | {peak_kib(slug) / 1024:.1f} |")
+        print(f"| {label} | {statistics.median(times[slug]):.3f} | {ratio} | {peak_kib(kind, slug) / 1024:.1f} |")
+if "sparse-flat-warm" in kinds and "sparse-flat-cold" not in kinds:
+    print()
+    print("cold: not measured (dropping the caches was refused)")
 
-core = {b["run_name"]: b["cpu_time"] for b in json.load(open(os.path.join(out, "core.json")))["benchmarks"]
-        if b.get("aggregate_name") == "median"}
-print()
-print("| per-entry core, median of 9 | ns | bounded / plain |")
-print("|---|---|---|")
-pairs = {"search_bounded/0": "search_plain/0", "search_bounded/1": "search_plain/1", "core_bounded": "core_plain"}
-for name in sorted(core):
-    ratio = f"{core[name] / core[pairs[name]]:.3f}" if name in pairs else ""
-    print(f"| {name} | {core[name]:.0f} | {ratio} |")
+if os.path.exists(os.path.join(out, "core.json")):
+    core = {b["run_name"]: b["cpu_time"] for b in json.load(open(os.path.join(out, "core.json")))["benchmarks"]
+            if b.get("aggregate_name") == "median"}
+    print()
+    print("| per-entry core, median of 9 | ns | bounded / plain |")
+    print("|---|---|---|")
+    pairs = {"search_bounded/0": "search_plain/0", "search_bounded/1": "search_plain/1", "core_bounded": "core_plain"}
+    for name in sorted(core):
+        ratio = f"{core[name] / core[pairs[name]]:.3f}" if name in pairs else ""
+        print(f"| {name} | {core[name]:.0f} | {ratio} |")
 
 million = [os.path.join(out, f"million-{k}.txt") for k in ("flat", "tree")]
 if all(os.path.exists(p) for p in million):

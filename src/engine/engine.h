@@ -25,8 +25,11 @@ rename_tally run_walk(std::string start_path, const std::regex& pattern, std::st
 
 // Decides one entry's fate (skip, refuse, rename or report a dry-run rename),
 // writes its report line and returns a tally with exactly one counter at 1.
-rename_tally process_entry(platform::native_view entry, const std::regex& pattern,
-                           const std::string& replacement, const run_options& options);
+// `listed` is the type the listing gave; the status is queried only where
+// that type cannot settle the decision, and always before a rename.
+rename_tally process_entry(platform::native_view entry, platform::listed_type listed,
+                           const std::regex& pattern, const std::string& replacement,
+                           const run_options& options);
 
 // Creates the directories the new name needs, then moves the entry. Reports
 // failures on the standard error; returns 0 on success and 1 on failure.

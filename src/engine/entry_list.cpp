@@ -1,6 +1,5 @@
 #include "engine/entry_list.h"
 
-#include <limits>
 #include <stdexcept>
 
 namespace tarn {
@@ -12,9 +11,9 @@ constexpr std::size_t length_chars = sizeof(std::uint32_t) / sizeof(platform::na
 
 }  // namespace
 
-void append_entry(entry_list& list, platform::native_view path)
+void append_entry(entry_list& list, platform::native_view path, platform::listed_type type)
 {
-    if (path.size() > std::numeric_limits<std::uint32_t>::max() / 2) {
+    if (path.size() >= (std::size_t(1) << type_shift)) {
         throw std::length_error("path too long to list");
     }
     const std::size_t needed = path.size() + length_chars;
@@ -26,10 +25,11 @@ void append_entry(entry_list& list, platform::native_view path)
         list.blocks.back().reserve(needed > block_chars ? needed : block_chars);
     }
     platform::native_string& block = list.blocks.back();
-    const auto length = static_cast<std::uint32_t>(path.size());
+    const auto word = static_cast<std::uint32_t>(path.size()) |
+                      static_cast<std::uint32_t>(type) << type_shift;
     block.append(path);
     platform::native_char encoded[length_chars];
-    std::memcpy(encoded, &length, sizeof length);
+    std::memcpy(encoded, &word, sizeof word);
     block.append(encoded, length_chars);
     ++list.count;
 }

@@ -22,22 +22,51 @@ platform::entry_type query_status(const platform::native_string& path, const cha
     return type;
 }
 
+// The type filter: regular files, and directories when they are included.
+bool wanted(platform::entry_type type, const run_options& options)
+{
+    return type == platform::entry_type::regular ||
+           (options.include_directories && type == platform::entry_type::directory);
+}
+
+rename_tally skip_unwanted(platform::native_view entry, const run_options& options)
+{
+    if (options.verbosity > 1) {
+        write_line(std::cout, " Skipping     '" + quoted_path(narrow_or_stop(entry, entry)) + "'.");
+    }
+    rename_tally tally;
+    tally.skipped = 1;
+    return tally;
+}
+
 }  // namespace
 
-rename_tally process_entry(platform::native_view entry, const std::regex& pattern,
-                           const std::string& replacement, const run_options& options)
+rename_tally process_entry(platform::native_view entry, platform::listed_type listed,
+                           const std::regex& pattern, const std::string& replacement,
+                           const run_options& options)
 {
     rename_tally tally;
     const platform::native_string path = platform::listed_path(entry);
 
-    const platform::entry_type type = query_status(path, "status", entry);
-    if (type != platform::entry_type::regular &&
-        !(options.include_directories && type == platform::entry_type::directory)) {
-        tally.skipped = 1;
-        if (options.verbosity > 1) {
-            write_line(std::cout, " Skipping     '" + quoted_path(narrow_or_stop(entry, entry)) + "'.");
+    // The listing's type stands in for the status query up to the match, so
+    // a run asks about what it may rename, not about the whole tree. Within
+    // a run a listed path changes only through its own processing (a
+    // directory comes after its contents, and no rename replaces an existing
+    // name), so the two can differ only where another process changed the
+    // tree; what follows from that (a file removed by someone else and not
+    // matching is reported as not matching) is what a query before the match
+    // gives too when the change comes just after it. A matching entry is
+    // still queried afresh before anything depends on its type. Links,
+    // reparse points and entries of unknown type are queried first: what a
+    // link leads to may change at any time.
+    bool queried = false;
+    if (listed == platform::listed_type::unknown) {
+        if (!wanted(query_status(path, "status", entry), options)) {
+            return skip_unwanted(entry, options);
         }
-        return tally;
+        queried = true;
+    } else if (listed == platform::listed_type::directory && !options.include_directories) {
+        return skip_unwanted(entry, options);
     }
 
     const subject_text subject = build_subject(entry, options);
@@ -50,6 +79,10 @@ rename_tally process_entry(platform::native_view entry, const std::regex& patter
         return tally;
     }
     new_name += subject.extension;
+    // Asked afresh before anything depends on the entry's type.
+    if (!queried && !wanted(query_status(path, "status", entry), options)) {
+        return skip_unwanted(entry, options);
+    }
 
     std::string old_text = narrow_or_stop(entry, entry);
     const platform::native_string target = native_or_stop(new_name);

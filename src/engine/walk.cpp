@@ -41,8 +41,9 @@ entry_list collect_entries(const platform::native_string& start, bool recursive)
     while (!open.empty()) {
         listing_level& current = open.back();
         platform::native_view name;
+        platform::listed_type type = platform::listed_type::unknown;
         bool descend = false;
-        if (!platform::next_entry(*current.stream, name, descend, error)) {
+        if (!platform::next_entry(*current.stream, name, type, descend, error)) {
             if (error) {
                 path.resize(current.path_length);
                 stop_run(step_operation, path, error);
@@ -55,7 +56,7 @@ entry_list collect_entries(const platform::native_string& start, bool recursive)
             path.push_back(platform::separator);
         }
         path.append(name);
-        append_entry(list, path);
+        append_entry(list, path, type);
         if (recursive && descend) {
             auto stream = platform::open_directory(platform::listed_path(path), error);
             if (error) {
@@ -74,8 +75,8 @@ rename_tally run_walk(std::string start_path, const std::regex& pattern, std::st
     const entry_list list = collect_entries(start, options.recursive);
 
     rename_tally total;
-    visit_reversed(list, [&](platform::native_view entry) {
-        total = add_tallies(total, process_entry(entry, pattern, replacement, options));
+    visit_reversed(list, [&](platform::native_view entry, platform::listed_type type) {
+        total = add_tallies(total, process_entry(entry, type, pattern, replacement, options));
     });
     return total;
 }

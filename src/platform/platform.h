@@ -78,6 +78,12 @@ entry_type status(const native_string& path, std::error_code& error);
 // program asks whether something exists.
 bool is_not_found(std::error_code error);
 
+// What the listing itself says an entry is, with no further query: a regular
+// file or a directory that is neither a link nor another reparse point, or
+// `unknown` for everything else (links, reparse points, special files, and
+// every entry of a file system that does not report types). Fits in two bits.
+enum class listed_type : unsigned char { unknown, regular, directory };
+
 // Listing one directory. Entries "." and ".." are never returned; `descend`
 // tells whether the entry is a directory to be walked into (symbolic links,
 // even to directories, are not).
@@ -91,7 +97,7 @@ using directory_handle = std::unique_ptr<directory_stream, directory_stream_clos
 directory_handle open_directory(const native_string& path, std::error_code& error);
 // Returns false at the end of the directory or on failure (error set). `name`
 // stays valid until the next call on the same stream.
-bool next_entry(directory_stream& stream, native_view& name, bool& descend,
+bool next_entry(directory_stream& stream, native_view& name, listed_type& type, bool& descend,
                 std::error_code& error);
 
 // Creates one directory. A directory already there (links followed) counts as

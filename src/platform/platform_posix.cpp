@@ -295,7 +295,7 @@ directory_handle open_directory(const native_string& path, std::error_code& erro
     return directory_handle(new directory_stream{dir});
 }
 
-bool next_entry(directory_stream& stream, native_view& name, bool& descend,
+bool next_entry(directory_stream& stream, native_view& name, listed_type& type, bool& descend,
                 std::error_code& error)
 {
     error.clear();
@@ -313,6 +313,9 @@ bool next_entry(directory_stream& stream, native_view& name, bool& descend,
             continue;
         }
         name = native_view(text);
+        type = entry->d_type == DT_REG   ? listed_type::regular
+               : entry->d_type == DT_DIR ? listed_type::directory
+                                         : listed_type::unknown;
         if (entry->d_type == DT_UNKNOWN) {
             // Some file systems leave the type out; ask without following links.
             struct stat info {};

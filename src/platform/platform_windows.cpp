@@ -812,7 +812,8 @@ directory_handle open_directory(const native_string& path, std::error_code& erro
     return stream;
 }
 
-bool next_entry(directory_stream& stream, native_view& name, bool& descend, std::error_code& error)
+bool next_entry(directory_stream& stream, native_view& name, listed_type& type, bool& descend,
+                std::error_code& error)
 {
     error.clear();
     for (;;) {
@@ -833,6 +834,13 @@ bool next_entry(directory_stream& stream, native_view& name, bool& descend, std:
         }
         name = native_view(text);
         const DWORD attributes = stream.data.dwFileAttributes;
+        // The same reading of the attributes as status() makes; a reparse
+        // point of any kind leads elsewhere, so only a status query can say.
+        if ((attributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE)) != 0) {
+            type = listed_type::unknown;
+        } else {
+            type = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? listed_type::directory : listed_type::regular;
+        }
         // Symbolic links, junctions and the other name surrogates are listed
         // but never walked into; directories behind other kinds of reparse
         // points (placeholders, for one) are walked. A reparse point of no

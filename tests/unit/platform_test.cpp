@@ -11,10 +11,12 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <system_error>
+#include <tuple>
 
 namespace {
 
@@ -143,6 +145,38 @@ TEST_F(PlatformTest, CreateDirectoryAndCreateMissingDirectories)
     EXPECT_FALSE(fs::exists(root / "nowhere"));
     EXPECT_TRUE(fs::is_directory(root / "made" / "also"));  // made before the failure, kept
 #endif
+}
+
+// The listing's type settles a skip without a status query, which the -vv
+// line shows; a matching entry is queried afresh, so a type the tree no longer
+// agrees with (another process changed it) never leads to a rename.
+TEST_F(PlatformTest, ListedTypesAndTheStatusQueriesTheySpare)
+{
+    using enum platform::listed_type;
+    std::map<std::string, platform::listed_type> listed;
+    std::map<std::string, platform::listed_type> expected{{"file", regular}, {"have", directory}, {"some", directory}};
+#ifndef _WIN32
+    fs::create_symlink("file", root / "link");
+    expected["link"] = unknown;
+#endif
+    tarn::visit_reversed(tarn::collect_entries(root.native(), true), [&](auto path, platform::listed_type type) {
+        listed[fs::path(path).filename().string()] = type;
+    });
+    EXPECT_EQ(listed, expected);
+    const std::string by_type = " Skipping     ", no_match = " Skipping         ", renamed = " Would rename   ";
+    const std::tuple<const char*, platform::listed_type, const char*, bool, std::string> cases[] = {
+        {"file", regular, "file", false, renamed}, {"gone", regular, "gone", false, by_type},
+        {"have", regular, "have", false, by_type}, {"have", regular, "x", false, no_match},
+        {"have", unknown, "x", false, by_type},    {"file", directory, "file", false, by_type},
+        {"have", directory, "have", true, renamed}, {"file", unknown, "file", false, renamed},
+    };
+    for (const auto& [name, type, pattern, directories, lead] : cases) {
+        const tarn::run_options options{2, true, false, false, directories, false};  // a dry run at -vv
+        testing::internal::CaptureStdout();
+        tarn::process_entry((root / name).native(), type, std::regex(pattern), "new", options);
+        const std::string line = testing::internal::GetCapturedStdout();
+        EXPECT_EQ(line.substr(0, line.find('\'')), lead) << name << " listed as " << static_cast<int>(type);
+    }
 }
 
 }  // namespace
