@@ -20,9 +20,11 @@ def windows_path(unix_path):
 
 def locale(lang):
     """The environment of a run under this Unix locale, from which Wine takes
-    the code page."""
+    the code page. LC_CTYPE would win over LANG, and Python sets it itself
+    where it started with no locale at all."""
     environment = dict(os.environ, LANG=lang)
-    environment.pop("LC_ALL", None)
+    for name in ("LC_ALL", "LC_CTYPE"):
+        environment.pop(name, None)
     return environment
 
 
