@@ -2,11 +2,12 @@
 # Times tarn against the system-call floor and the peers, side by side, and
 # prints the table.
 #
-#   bench/run.sh [--entries N] [--rounds R] [--no-million] [--work DIR] [--build DIR]
+#   bench/run.sh [--entries N] [--rounds R] [--no-million] [--moves-only] [--work DIR] [--build DIR]
 #
 #   --entries N   files per workload (100000)
 #   --rounds R    timed runs of every command (7)
 #   --no-million  skip the memory check at 1,000,000 entries
+#   --moves-only  time only the moves across file systems (to /dev/shm)
 #   --work DIR    scratch directory for the workloads (/var/tmp/tarn-bench);
 #                 put it on the disk the renames should be measured on, not on
 #                 a tmpfs
@@ -26,6 +27,7 @@ repo=$(dirname "$here")
 entries=100000
 rounds=7
 million=1
+moves_only=0
 table_only=0
 work=/var/tmp/tarn-bench
 build=$repo/build-bench
@@ -34,10 +36,11 @@ while [ $# -gt 0 ]; do
     --entries) entries=$2; shift 2 ;;
     --rounds) rounds=$2; shift 2 ;;
     --no-million) million=0; shift ;;
+    --moves-only) moves_only=1; million=0; shift ;;
     --table-only) table_only=1; shift ;;
     --work) work=$2; shift 2 ;;
     --build) build=$2; shift 2 ;;
-    *) echo "usage: $0 [--entries N] [--rounds R] [--no-million] [--work DIR] [--build DIR] [--table-only]" >&2
+    *) echo "usage: $0 [--entries N] [--rounds R] [--no-million] [--moves-only] [--work DIR] [--build DIR] [--table-only]" >&2
        exit 2 ;;
     esac
 done
@@ -101,10 +104,10 @@ mkdir -p "$out/memory"
 echo "$rounds $entries $(date -u +%Y-%m-%d)" >"$out/settings"
 
 # --- Microbenchmarks of the per-entry core --------------------------------
-echo "Microbenchmarks of the per-entry core ..."
+[ $moves_only = 1 ] || echo "Microbenchmarks of the per-entry core ..."
 # Repetitions of all benchmarks are shuffled together, so that a change in
 # the machine's load falls on the bounded and the plain matcher alike.
-"$build/bench/core_bench" --benchmark_min_time=0.2 --benchmark_repetitions=9 \
+[ $moves_only = 1 ] || "$build/bench/core_bench" --benchmark_min_time=0.2 --benchmark_repetitions=9 \
     --benchmark_enable_random_interleaving=true --benchmark_report_aggregates_only=true \
     --benchmark_format=json >"$out/core.json" 2>/dev/null
 
@@ -140,9 +143,11 @@ tree_commands=(
     "mmv_in|mmv ';IMG_*.jpg' '#1photo-#2.jpg' (in place)|floor_in|mmv ';IMG_*.jpg' '#1photo-#2.jpg'")
 
 : >"$out/commands.txt"
+declare -A prepare=()  # how a workload kind is made, where not by make_workload
 time_round() {  # workload kind, round, commands...
     local kind=$1 round=$2
     shift 2
+    local make_it=${prepare[$kind]:-"$make $kind $entries $w && sync"}
     local lines=("$@")
     if [ $((round % 2)) = 0 ]; then
         local reversed=()
@@ -155,18 +160,46 @@ time_round() {  # workload kind, round, commands...
         [ "$round" = 1 ] && printf '%s|%s|%s|%s\n' "$kind" "$slug" "$label" "$reference" >>"$out/commands.txt"
         args+=(-n "$slug" "cd $w && /usr/bin/time -v -a -o $out/memory/$slug $command")
     done
-    hyperfine --runs 1 --style none --prepare "$make $kind $entries $w && sync" \
+    hyperfine --runs 1 --style none --prepare "$make_it" \
         --export-json "$out/$kind-$round.json" "${args[@]}" >/dev/null
 }
 
-echo "Timing $rounds rounds of ${#flat_commands[@]} commands on $entries files in one directory" \
+[ $moves_only = 1 ] || echo "Timing $rounds rounds of ${#flat_commands[@]} commands on $entries files in one directory" \
      "and ${#tree_commands[@]} on a tree of $entries files, in $work ($fs) ..."
 start=$(date +%s)
-for ((round = 1; round <= rounds; round++)); do
+for ((round = 1; round <= rounds && moves_only == 0; round++)); do
     time_round flat "$round" "${flat_commands[@]}"
     time_round tree "$round" "${tree_commands[@]}"
     echo "  round $round of $rounds done after $(($(date +%s) - start)) s"
 done
+
+# --- Moves across file systems --------------------------------------------
+# From the work directory's file system to /dev/shm (a tmpfs), tarn against mv
+# making the same move in the same round: 1,000 files of 1 KiB, and one file
+# of 1 GiB. The files are copied afresh from a master and synced before each
+# run, so both find them in the page cache.
+shm=/dev/shm/tarn-bench
+if [ ! -d /dev/shm ] || [ "$(stat -c %d /dev/shm)" = "$(stat -c %d "$work")" ]; then
+    echo "No /dev/shm on another file system than $work: moves across file systems not timed."
+else
+    [ -f "$work/master-1g" ] || head -c 1073741824 /dev/urandom >"$work/master-1g"
+    fresh="rm -rf $w $shm && mkdir -p $w $shm"
+    prepare[move_small]="$fresh && head -c 1024000 $work/master-1g | split -b 1024 -a 3 - $w/f && sync"
+    prepare[move_big]="$fresh && cp $work/master-1g $w/big && sync"
+    small_commands=(
+        "mv_small|mv f* /dev/shm/...|mv_small|mv f* $shm/"
+        "tarn_small|tarn ^(f.*)\$ /dev/shm/.../\$1|mv_small|$tarn '^(f.*)\$' '$shm/\$1'")
+    big_commands=(
+        "mv_big|mv big /dev/shm/...|mv_big|mv big $shm/big"
+        "tarn_big|tarn ^big\$ /dev/shm/.../big|mv_big|$tarn '^big\$' $shm/big")
+    echo "Timing $rounds rounds of moves from $work to /dev/shm ..."
+    for ((round = 1; round <= rounds; round++)); do
+        time_round move_small "$round" "${small_commands[@]}"
+        time_round move_big "$round" "${big_commands[@]}"
+        echo "  round $round of $rounds done after $(($(date +%s) - start)) s"
+    done
+    rm -rf "$shm"
+fi
 
 # --- Memory at a million entries ------------------------------------------
 if [ $million = 1 ]; then
@@ -212,26 +245,33 @@ def peak_kib(slug):
 print()
 print(f"{date}, {os.cpu_count()} CPUs, {fs}, {entries:,} empty files, median of {rounds} interleaved rounds")
 print(f"with {versions.rstrip('; ')}")
-for kind, title in (("flat", "one directory"), ("tree", "a tree of 2,110 directories, depth 3 to 4")):
+for kind, title in (("flat", "one directory"), ("tree", "a tree of 2,110 directories, depth 3 to 4"),
+                    ("move_small", "1,000 files of 1 KiB to /dev/shm"), ("move_big", "one file of 1 GiB to /dev/shm")):
+    if not os.path.exists(os.path.join(out, f"{kind}-1.json")):
+        continue
     times = {}
     for r in range(1, rounds + 1):
         for result in json.load(open(os.path.join(out, f"{kind}-{r}.json")))["results"]:
             times.setdefault(result["command"], []).append(result["times"][0])
     print()
-    print(f"| {title} | median s | vs floor, same round | peak RSS MiB |")
+    reference_name = "mv" if kind.startswith("move") else "floor"
+    print(f"| {title} | median s | vs {reference_name}, same round (min to max) | peak RSS MiB |")
     print("|---|---|---|---|")
     for row_kind, slug, label, reference in rows:
         if row_kind != kind:
             continue
         ratios = [t / f for t, f in zip(times[slug], times[reference])]
-        ratio = "1.00 (floor)" if slug == reference else f"{statistics.median(ratios):.3f}"
+        ratio = f"1.00 ({reference_name})" if slug == reference else \
+            f"{statistics.median(ratios):.3f} ({min(ratios):.2f} to {max(ratios):.2f})"
         print(f"| {label} | {statistics.median(times[slug]):.3f} | {ratio} | {peak_kib(slug) / 1024:.1f} |")
 
-core = {b["run_name"]: b["cpu_time"] for b in json.load(open(os.path.join(out, "core.json")))["benchmarks"]
+core_path = os.path.join(out, "core.json")
+core = {} if not os.path.exists(core_path) else {b["run_name"]: b["cpu_time"] for b in json.load(open(core_path))["benchmarks"]
         if b.get("aggregate_name") == "median"}
-print()
-print("| per-entry core, median of 9 | ns | bounded / plain |")
-print("|---|---|---|")
+if core:
+    print()
+    print("| per-entry core, median of 9 | ns | bounded / plain |")
+    print("|---|---|---|")
 pairs = {"search_bounded/0": "search_plain/0", "search_bounded/1": "search_plain/1", "core_bounded": "core_plain"}
 for name in sorted(core):
     ratio = f"{core[name] / core[pairs[name]]:.3f}" if name in pairs else ""

@@ -426,6 +426,11 @@ std::error_code copy_then_remove(const native_string& from, const native_string&
     if (!unchanged(info, after)) {
         return fail(source_changed_error());
     }
+    // Closed before the unlink, which then frees a large file's blocks at
+    // once rather than at a last close.
+    if (auto error = close_now(source)) {
+        return fail(error);
+    }
     if (auto error = rename_no_replace(temporary, to)) {
         return fail(error);
     }
