@@ -243,7 +243,8 @@ def peak_kib(slug):
     return max(int(v) for v in re.findall(r"Maximum resident set size \(kbytes\): (\d+)", text))
 
 print()
-print(f"{date}, {os.cpu_count()} CPUs, {fs}, {entries:,} empty files, median of {rounds} interleaved rounds")
+workload = f"{entries:,} empty files" if os.path.exists(os.path.join(out, "flat-1.json")) else "moves only"
+print(f"{date}, {os.cpu_count()} CPUs, {fs}, {workload}, median of {rounds} interleaved rounds")
 print(f"with {versions.rstrip('; ')}")
 for kind, title in (("flat", "one directory"), ("tree", "a tree of 2,110 directories, depth 3 to 4"),
                     ("move_small", "1,000 files of 1 KiB to /dev/shm"), ("move_big", "one file of 1 GiB to /dev/shm")):

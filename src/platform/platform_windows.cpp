@@ -278,6 +278,30 @@ native_string temporary_name(const native_string& to, unsigned attempt)
            digits + L".part";
 }
 
+// One named stream of a file to the same stream of the copy.
+std::error_code copy_stream(const native_string& from, const native_string& to)
+{
+    // Full sharing: the files' main handles, which hold them against anyone
+    // else, are open already and must not stand in the way.
+    const DWORD sharing = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    handle_owner source;
+    source.handle = ::CreateFileW(from.c_str(), GENERIC_READ, sharing, nullptr, OPEN_EXISTING,
+                                  FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (source.handle == INVALID_HANDLE_VALUE) {
+        return last_error();
+    }
+    handle_owner target;
+    target.handle =
+        ::CreateFileW(to.c_str(), GENERIC_WRITE, sharing, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (target.handle == INVALID_HANDLE_VALUE) {
+        // A volume without streams (FAT) refuses the name: the stream is left
+        // behind, as the system's own copy there does.
+        const DWORD error = ::GetLastError();
+        return error == ERROR_INVALID_NAME || error == ERROR_NOT_SUPPORTED ? std::error_code() : win32_error(error);
+    }
+    return copy_contents(source.handle, target.handle);
+}
+
 // The source's named streams (a downloaded file's Zone.Identifier among
 // them), each to the same stream of the copy. A file system without streams
 // has nothing to copy.
@@ -301,19 +325,7 @@ std::error_code copy_named_streams(HANDLE source, const native_string& from, con
         const auto* stream = reinterpret_cast<const FILE_STREAM_INFO*>(buffer.data() + at);
         const native_string name(stream->StreamName, stream->StreamNameLength / sizeof(wchar_t));
         if (name != L"::$DATA") {
-            handle_owner from_stream;
-            from_stream.handle = ::CreateFileW((from + name).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                               OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-            if (from_stream.handle == INVALID_HANDLE_VALUE) {
-                return last_error();
-            }
-            handle_owner to_stream;
-            to_stream.handle = ::CreateFileW((to + name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                             FILE_ATTRIBUTE_NORMAL, nullptr);
-            if (to_stream.handle == INVALID_HANDLE_VALUE) {
-                return last_error();
-            }
-            if (auto error = copy_contents(from_stream.handle, to_stream.handle)) {
+            if (auto error = copy_stream(from + name, to + name)) {
                 return error;
             }
         }
