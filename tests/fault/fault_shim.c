@@ -1,8 +1,9 @@
 /* Loaded with LD_PRELOAD into the program under test. It counts the calls of
  * the file functions below and, at the call numbered TARN_FAULT_AT, fails it
  * with TARN_FAULT_ERRNO (TARN_FAULT_ACTION=fail) or kills the process just
- * before or just after it (kill-before, kill-after). TARN_FAULT_LOG names a
- * file that gets one line per counted call. TARN_FAULT_REFUSE ("link=1,...")
+ * before or just after it (kill-before, kill-after), or appends a byte to the
+ * file TARN_FAULT_APPEND just before it (append). TARN_FAULT_LOG names a file
+ * that gets one line per counted call: the function and the path it opens. TARN_FAULT_REFUSE ("link=1,...")
  * makes functions always fail with that error number without being counted,
  * as a file system that lacks them would. A close of a descriptor that is not
  * open aborts: it would close someone else's. */
@@ -33,7 +34,7 @@ static int action_is(const char *action)
 }
 
 /* 0: go on with the real call; -1: fail it (errno set). */
-static int before(const char *function)
+static int before(const char *function, const char *path)
 {
     const char *refuse = getenv("TARN_FAULT_REFUSE");
     const size_t length = strlen(function);
@@ -48,12 +49,19 @@ static int before(const char *function)
     if (log != NULL) {
         FILE *stream = fopen(log, "a");
         if (stream != NULL) {
-            fprintf(stream, "%s\n", function);
+            fprintf(stream, "%s %s\n", function, path != NULL ? path : "-");
             fclose(stream);
         }
     }
     if (calls != setting("TARN_FAULT_AT", 0)) {
         return 0;
+    }
+    if (action_is("append")) {
+        FILE *grown = fopen(getenv("TARN_FAULT_APPEND"), "a");
+        if (grown != NULL) {
+            fputc('+', grown);
+            fclose(grown);
+        }
     }
     if (action_is("kill-before")) {
         kill(getpid(), SIGKILL);
@@ -76,7 +84,7 @@ static void after(void)
     type name parameters                                                 \
     {                                                                    \
         type(*real) parameters = (type(*) parameters)dlsym(RTLD_NEXT, #name); \
-        if (before(#name) != 0) {                                        \
+        if (before(#name, NULL) != 0) {                                  \
             return (type)-1;                                             \
         }                                                                \
         type result = real arguments;                                    \
@@ -91,7 +99,7 @@ int open(const char *path, int flags, ...)
     mode_t mode = (flags & (O_CREAT | O_TMPFILE)) != 0 ? va_arg(list, mode_t) : 0;
     va_end(list);
     int (*real)(const char *, int, ...) = (int (*)(const char *, int, ...))dlsym(RTLD_NEXT, "open");
-    if (before("open") != 0) {
+    if (before("open", path) != 0) {
         return -1;
     }
     int result = real(path, flags, mode);
@@ -102,7 +110,7 @@ int open(const char *path, int flags, ...)
 int close(int fd)
 {
     int (*real)(int) = (int (*)(int))dlsym(RTLD_NEXT, "close");
-    if (before("close") != 0) {
+    if (before("close", NULL) != 0) {
         return -1;
     }
     int result = real(fd);

@@ -55,6 +55,15 @@ def flat(name, content):
         if isinstance(content, dict) else {name: content}
 
 
+def check_changed(result, root, target_root, target, crashed):
+    """A source that grows while it is copied stays, and only the source."""
+    kept = files(root).get("a.txt") == ITEMS[0][2] + b"+"
+    copied = os.path.exists(os.path.join(target_root, "n", "a.new"))
+    said = b"   error [rn]: the file changed while it was being copied\n" in result.stderr
+    return [] if kept and not copied and said else ["changed source kept %s, copied %s, reported %s"
+                                                     % (kept, copied, said)]
+
+
 def check(refuse, result, root, target_root, target, crashed):
     """The faults found after one run, as text; empty when there are none."""
     faults = []
@@ -93,7 +102,7 @@ def check(refuse, result, root, target_root, target, crashed):
     return faults
 
 
-def run(binary, shim, case, refuse, other_fs, at=0, action="", log=None):
+def run(binary, shim, refuse, other_fs, at=0, action="", log=None, inspect=None):
     base = tempfile.mkdtemp(prefix="tarn-fault-")
     other = tempfile.mkdtemp(prefix="tarn-fault-", dir="/dev/shm") if other_fs else base
     try:
@@ -102,11 +111,12 @@ def run(binary, shim, case, refuse, other_fs, at=0, action="", log=None):
         make(root)
         target = other if other_fs else "."
         environment = dict(os.environ, LD_PRELOAD=shim, TARN_FAULT_REFUSE=refuse, TARN_FAULT_AT=str(at),
-                           TARN_FAULT_ACTION=action, TARN_FAULT_LOG=log or "")
+                           TARN_FAULT_ACTION=action, TARN_FAULT_LOG=log or "",
+                           TARN_FAULT_APPEND=os.path.join(root, "a.txt"))
         result = subprocess.run([binary, "-vvd", r"^[.]/([abd])([.]txt)?$", os.path.join(target, "n/$1.new")],
                                 cwd=root, env=environment, capture_output=True, timeout=60)
         crashed = action.startswith("kill") and result.returncode == -9
-        return check(refuse, result, root, other if other_fs else root, target, crashed)
+        return (inspect or check)(refuse, result, root, other if other_fs else root, target, crashed)
     finally:
         shutil.rmtree(base, True)
         if other_fs:
@@ -124,16 +134,24 @@ def main():
     failures = total = 0
     for case, refuse, other_fs in SCENARIOS:
         with tempfile.NamedTemporaryFile() as log:
-            faults = run(options.binary, options.shim, case, refuse, other_fs, log=log.name)
-            calls = open(log.name).read().split()
-        outcomes = {}
+            faults = run(options.binary, options.shim, refuse, other_fs, log=log.name)
+            calls = [line.split()[0] for line in open(log.name)]
+            opened = [line.split()[-1] for line in open(log.name)]
+        runs = 3 * len(calls)
         for at in range(1, len(calls) + 1):
             for action in ("fail", "kill-before", "kill-after"):
-                found = run(options.binary, options.shim, case, refuse, other_fs, at, action)
-                total += 1
+                found = run(options.binary, options.shim, refuse, other_fs, at, action)
                 for fault in found:
                     faults.append("call %d (%s), %s: %s" % (at, calls[at - 1], action, fault))
-        print("%s: %d counted calls, %d runs, %d faults" % (case, len(calls), 3 * len(calls), len(faults)))
+        # a.txt grows as its first piece is written, and again as its copy
+        # takes the real name.
+        start = opened.index("./a.txt") if other_fs else len(calls)
+        for piece in ("pwrite", "renameat2" if "renameat2" in calls[start:] else "rename")[:2 if other_fs else 0]:
+            faults += run(options.binary, options.shim, refuse, other_fs, calls.index(piece, start) + 1, "append",
+                          inspect=lambda _, *rest: check_changed(*rest))
+            runs += 1
+        print("%s: %d counted calls, %d runs, %d faults" % (case, len(calls), runs, len(faults)))
+        total += runs
         for fault in faults:
             print("  " + fault)
         failures += len(faults)
