@@ -13,10 +13,12 @@
 #include "platform/platform.h"
 
 #include <windows.h>
+#include <winioctl.h>
 
 #include <fcntl.h>
 #include <io.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <cstring>
@@ -187,17 +189,21 @@ bool set_delete_on_close(HANDLE handle, bool remove)
     return ::SetFileInformationByHandle(handle, FileDispositionInfo, &info, sizeof info) != FALSE;
 }
 
-std::error_code copy_contents(HANDLE from, HANDLE to)
+// Copies `length` bytes from the handles' current positions, or up to the
+// end of the source.
+std::error_code copy_contents(HANDLE from, HANDLE to, ULONGLONG length = ~0ull)
 {
     std::vector<char> buffer(1 << 20);
-    for (;;) {
+    while (length > 0) {
         DWORD count = 0;
-        if (!::ReadFile(from, buffer.data(), static_cast<DWORD>(buffer.size()), &count, nullptr)) {
+        const DWORD wanted = static_cast<DWORD>(std::min<ULONGLONG>(length, buffer.size()));
+        if (!::ReadFile(from, buffer.data(), wanted, &count, nullptr)) {
             return last_error();
         }
         if (count == 0) {
             return {};
         }
+        length -= count;
         const char* data = buffer.data();
         while (count > 0) {
             DWORD written = 0;
@@ -210,6 +216,48 @@ std::error_code copy_contents(HANDLE from, HANDLE to)
             data += written;
             count -= written;
         }
+    }
+    return {};
+}
+
+// Marks the copy sparse; false where its volume has no sparse files.
+bool make_sparse(HANDLE handle)
+{
+    DWORD returned = 0;
+    return ::DeviceIoControl(handle, FSCTL_SET_SPARSE, nullptr, 0, nullptr, 0, &returned, nullptr) != FALSE;
+}
+
+// Copies only the source's allocated ranges into a sparse copy, so that the
+// holes stay holes.
+std::error_code copy_allocated_ranges(HANDLE from, HANDLE to, LONGLONG size)
+{
+    FILE_ALLOCATED_RANGE_BUFFER query{};
+    query.Length.QuadPart = size;
+    std::vector<FILE_ALLOCATED_RANGE_BUFFER> ranges(256);
+    for (;;) {
+        DWORD returned = 0;
+        const bool complete =
+            ::DeviceIoControl(from, FSCTL_QUERY_ALLOCATED_RANGES, &query, sizeof query, ranges.data(),
+                              static_cast<DWORD>(ranges.size() * sizeof ranges[0]), &returned, nullptr) != FALSE;
+        if (!complete && ::GetLastError() != ERROR_MORE_DATA) {
+            return last_error();
+        }
+        const std::size_t count = returned / sizeof ranges[0];
+        for (std::size_t at = 0; at < count; ++at) {
+            const LARGE_INTEGER offset = ranges[at].FileOffset;
+            if (!::SetFilePointerEx(from, offset, nullptr, FILE_BEGIN) ||
+                !::SetFilePointerEx(to, offset, nullptr, FILE_BEGIN)) {
+                return last_error();
+            }
+            if (auto error = copy_contents(from, to, static_cast<ULONGLONG>(ranges[at].Length.QuadPart))) {
+                return error;
+            }
+        }
+        if (complete || count == 0) {
+            return {};
+        }
+        query.FileOffset.QuadPart = ranges[count - 1].FileOffset.QuadPart + ranges[count - 1].Length.QuadPart;
+        query.Length.QuadPart = size - query.FileOffset.QuadPart;
     }
 }
 
@@ -423,6 +471,8 @@ std::error_code copy_then_remove(const native_string& from, const native_string&
     if (::GetFileType(target.handle) != FILE_TYPE_DISK) {
         return fail(win32_error(ERROR_INVALID_NAME));
     }
+    // Marked before the size is set, which then allocates nothing.
+    const bool sparse = (info.FileAttributes & FILE_ATTRIBUTE_SPARSE_FILE) != 0 && make_sparse(target.handle);
     // The full size at once: a full disk, or a file too large for the volume,
     // fails here and not after gigabytes.
     FILE_END_OF_FILE_INFO size{};
@@ -430,7 +480,8 @@ std::error_code copy_then_remove(const native_string& from, const native_string&
     if (!::SetFileInformationByHandle(target.handle, FileEndOfFileInfo, &size, sizeof size)) {
         return fail(last_error());
     }
-    if (auto error = copy_contents(source.handle, target.handle)) {
+    if (auto error = sparse ? copy_allocated_ranges(source.handle, target.handle, before.size)
+                            : copy_contents(source.handle, target.handle)) {
         return fail(error);
     }
     if (auto error = copy_named_streams(source.handle, from, temporary)) {
