@@ -131,10 +131,19 @@ std::error_code copy_range(int from_fd, int to_fd, off_t offset, off_t end, bool
 }
 
 // Copies the first `size` bytes, leaving the source's holes as holes.
-std::error_code copy_contents(int from_fd, int to_fd, off_t size)
+std::error_code copy_contents(int from_fd, int to_fd, const struct stat& info)
 {
-    bool in_kernel = true;
+    const off_t size = info.st_size;
+    // A small file gains nothing from the kernel's copy, and a file with as
+    // many blocks as bytes has no holes: both spare their system calls.
+    bool in_kernel = size >= (off_t(128) << 10);
     std::vector<char> buffer;
+    if (info.st_blocks * 512 >= size) {
+        if (auto error = copy_range(from_fd, to_fd, 0, size, in_kernel, buffer)) {
+            return error;
+        }
+        return {};
+    }
     off_t offset = 0;
     while (offset < size) {
         off_t data = ::lseek(from_fd, offset, SEEK_DATA);
@@ -407,7 +416,7 @@ std::error_code copy_then_remove(const native_string& from, const native_string&
         return error;
     };
 
-    if (auto error = copy_contents(source.fd, target.fd, info.st_size)) {
+    if (auto error = copy_contents(source.fd, target.fd, info)) {
         return fail(error);
     }
     if (auto error = copy_metadata(source.fd, target.fd, info)) {
