@@ -2,7 +2,7 @@
 # Times tarn against the system-call floor and the peers, side by side, and
 # prints the table.
 #
-#   bench/run.sh [--entries N] [--rounds R] [--no-million] [--only dense|sparse]
+#   bench/run.sh [--entries N] [--rounds R] [--no-million] [--only dense|sparse|moves]
 #                [--baseline BINARY] [--work DIR] [--build DIR] [--table-only]
 #
 #   --entries N   files per workload (100000)
@@ -12,6 +12,7 @@
 #                 microbenchmarks and the memory check
 #   --only sparse only the sparse workloads (1 % of the names match), warm
 #                 and cold
+#   --only moves  only the moves across file systems (to /dev/shm) against mv
 #   --baseline B  also time the tarn binary B (an earlier build, say) on the
 #                 sparse workloads, beside this one
 #   --no-peers    leave out the other renamers (and do not install them)
@@ -53,17 +54,18 @@ while [ $# -gt 0 ]; do
     --table-only) table_only=1; shift ;;
     --work) work=$2; shift 2 ;;
     --build) build=$2; shift 2 ;;
-    *) echo "usage: $0 [--entries N] [--rounds R] [--no-million] [--only dense|sparse]" \
+    *) echo "usage: $0 [--entries N] [--rounds R] [--no-million] [--only dense|sparse|moves]" \
             "[--baseline BINARY] [--no-peers] [--work DIR] [--build DIR] [--table-only]" >&2
        exit 2 ;;
     esac
 done
-dense=1; sparse=1
+dense=1; sparse=1; moves=1
 case $only in
-dense) sparse=0 ;;
-sparse) dense=0; million=0 ;;
+dense) sparse=0; moves=0 ;;
+sparse) dense=0; moves=0; million=0 ;;
+moves) dense=0; sparse=0; million=0 ;;
 '') ;;
-*) echo "--only takes dense or sparse" >&2; exit 2 ;;
+*) echo "--only takes dense, sparse or moves" >&2; exit 2 ;;
 esac
 
 # --- What the benchmark needs --------------------------------------------
@@ -204,6 +206,7 @@ fi
 drop_caches="sync && echo 3 >/proc/sys/vm/drop_caches"
 
 : >"$out/commands.txt"
+declare -A prepare_of=()  # how a workload is made, where not by make_workload
 time_round() {  # kind (the table), workload (flat or tree), cold (0 or 1), round, commands...
     local kind=$1 workload=$2 cold_run=$3 round=$4
     shift 4
@@ -219,7 +222,7 @@ time_round() {  # kind (the table), workload (flat or tree), cold (0 or 1), roun
         [ "$round" = 1 ] && printf '%s|%s|%s|%s\n' "$kind" "$slug" "$label" "$reference" >>"$out/commands.txt"
         args+=(-n "$slug" "cd $w && /usr/bin/time -v -a -o $out/memory/$kind-$slug $command")
     done
-    local prepare="$make $workload $entries $w && sync"
+    local prepare=${prepare_of[$workload]:-"$make $workload $entries $w && sync"}
     [ "$cold_run" = 1 ] && prepare="$prepare && $drop_caches"
     hyperfine --runs 1 --style none --prepare "$prepare" \
         --export-json "$out/$kind-$round.json" "${args[@]}" >/dev/null
@@ -251,6 +254,37 @@ for ((round = 1; round <= rounds; round++)); do
     fi
     echo "  round $round of $rounds done after $(($(date +%s) - start)) s"
 done
+
+# --- Moves across file systems --------------------------------------------
+# From the work directory's file system to /dev/shm (a tmpfs), tarn against mv
+# making the same move in the same round: 1,000 files of 1 KiB, and one file
+# of 1 GiB. The files are copied afresh from a master and synced before each
+# run, so both find them in the page cache.
+shm=/dev/shm/tarn-bench
+if [ $moves = 1 ]; then
+if [ ! -d /dev/shm ] || [ "$(stat -c %d /dev/shm)" = "$(stat -c %d "$work")" ]; then
+    echo "No /dev/shm on another file system than $work: moves across file systems not timed."
+else
+    [ -f "$work/master-1g" ] || head -c 1073741824 /dev/urandom >"$work/master-1g"
+    fresh="rm -rf $w $shm && mkdir -p $w $shm"
+    prepare_of[move_small]="$fresh && head -c 1024000 $work/master-1g | split -b 1024 -a 3 - $w/f && sync"
+    prepare_of[move_big]="$fresh && cp $work/master-1g $w/big && sync"
+    small_commands=(
+        "mv_small|mv f* /dev/shm/...|mv_small|mv f* $shm/"
+        "tarn_small|tarn ^(f.*)\$ /dev/shm/.../\$1|mv_small|$tarn '^(f.*)\$' '$shm/\$1'")
+    big_commands=(
+        "mv_big|mv big /dev/shm/...|mv_big|mv big $shm/big"
+        "tarn_big|tarn ^big\$ /dev/shm/.../big|mv_big|$tarn '^big\$' $shm/big")
+    echo "Timing $rounds rounds of moves from $work to /dev/shm ..."
+    start=$(date +%s)
+    for ((round = 1; round <= rounds; round++)); do
+        time_round move_small move_small 0 "$round" "${small_commands[@]}"
+        time_round move_big move_big 0 "$round" "${big_commands[@]}"
+        echo "  round $round of $rounds done after $(($(date +%s) - start)) s"
+    done
+    rm -rf "$shm"
+fi
+fi
 
 # --- Memory at a million entries ------------------------------------------
 if [ $million = 1 ]; then
@@ -303,6 +337,8 @@ titles = {
     "sparse-flat-cold": "sparse, one directory, 1 % match, cold cache",
     "sparse-tree-warm": "sparse, tree of 2,110 directories, 1 % match, warm cache",
     "sparse-tree-cold": "sparse, tree of 2,110 directories, 1 % match, cold cache",
+    "move_small": "1,000 files of 1 KiB to /dev/shm",
+    "move_big": "one file of 1 GiB to /dev/shm",
 }
 kinds = [kind for kind in titles if any(row[0] == kind for row in rows)]
 for kind in kinds:
@@ -312,13 +348,15 @@ for kind in kinds:
         for result in json.load(open(os.path.join(out, f"{kind}-{r}.json")))["results"]:
             times.setdefault(result["command"], []).append(result["times"][0])
     print()
-    print(f"| {title} | median s | vs floor, same round | peak RSS MiB |")
+    reference_name = "mv" if kind.startswith("move") else "floor"
+    print(f"| {title} | median s | vs {reference_name}, same round (min to max) | peak RSS MiB |")
     print("|---|---|---|---|")
     for row_kind, slug, label, reference in rows:
         if row_kind != kind:
             continue
         ratios = [t / f for t, f in zip(times[slug], times[reference])]
-        ratio = "1.00 (floor)" if slug == reference else f"{statistics.median(ratios):.3f}"
+        ratio = f"1.00 ({reference_name})" if slug == reference else \
+            f"{statistics.median(ratios):.3f} ({min(ratios):.2f} to {max(ratios):.2f})"
         print(f"| {label} | {statistics.median(times[slug]):.3f} | {ratio} | {peak_kib(kind, slug) / 1024:.1f} |")
 if "sparse-flat-warm" in kinds and "sparse-flat-cold" not in kinds:
     print()

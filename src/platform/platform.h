@@ -105,9 +105,24 @@ bool next_entry(directory_stream& stream, native_view& name, listed_type& type, 
 std::error_code create_directory(const native_string& path);
 
 // Renames or moves an entry, never replacing an existing target. A move to
-// another file system copies a regular file and removes the source only after
-// a complete copy; any failure leaves the source in place, no partial copy.
+// another file system copies a regular file to a temporary name beside the
+// target, gives the complete copy the real name and only then removes the
+// source; any failure leaves the source in place and no copy behind.
 std::error_code move_entry(const native_string& from, const native_string& to);
+
+// The failure a move detects itself: the source changed while it was being
+// copied, so the copy is dropped and the source kept.
+class move_failure_category final : public std::error_category {
+public:
+    const char* name() const noexcept override { return "tarn move"; }
+    std::string message(int) const override { return "the file changed while it was being copied"; }
+};
+
+inline std::error_code source_changed_error()
+{
+    static const move_failure_category category;
+    return std::error_code(1, category);
+}
 
 // The system's text for an error, with trailing white space cut off.
 std::string error_text(std::error_code error);

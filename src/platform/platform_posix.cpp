@@ -4,11 +4,15 @@
 #include "platform/platform.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
+#include <ctime>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/random.h>
 #include <sys/resource.h>
+#include <sys/xattr.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -35,27 +39,80 @@ struct descriptor {
     }
 };
 
-std::error_code write_all(int fd, const char* data, std::size_t size)
+// Closes a descriptor now, so that its error can be reported; the owner
+// never closes it again.
+std::error_code close_now(descriptor& owner)
+{
+    const int fd = owner.fd;
+    owner.fd = -1;
+    return ::close(fd) == 0 ? std::error_code() : last_error();
+}
+
+// Errors of an attribute copy that mean the target's file system or the
+// user's privileges do not take that attribute: it is left behind, as the
+// system's own move does, and the move goes on.
+bool refused(int number)
+{
+    return number == EPERM || number == EACCES || number == ENOTSUP || number == EOPNOTSUPP ||
+           number == EINVAL || number == E2BIG || number == ERANGE;
+}
+
+std::error_code write_all(int fd, const char* data, std::size_t size, off_t offset)
 {
     while (size > 0) {
-        ssize_t written = ::write(fd, data, size);
+        const ssize_t written = ::pwrite(fd, data, size, offset);
         if (written < 0) {
             if (errno == EINTR) {
                 continue;
             }
             return last_error();
         }
+        if (written == 0) {
+            return last_error(EIO);
+        }
         data += written;
+        offset += written;
         size -= static_cast<std::size_t>(written);
     }
     return {};
 }
 
-std::error_code copy_contents(int from_fd, int to_fd)
+// Copies bytes [offset, end) to the same place in the target, by the kernel
+// where it can do it between these two files, else through a buffer. A
+// source that ends early has changed under the copy.
+std::error_code copy_range(int from_fd, int to_fd, off_t offset, off_t end, bool& in_kernel,
+                           std::vector<char>& buffer)
 {
-    std::vector<char> buffer(1 << 20);
-    for (;;) {
-        ssize_t count = ::read(from_fd, buffer.data(), buffer.size());
+    while (offset < end) {
+        const std::size_t wanted = static_cast<std::size_t>(std::min<off_t>(end - offset, off_t(1) << 30));
+        if (in_kernel) {
+            off_t in = offset;
+            off_t out = offset;
+            const ssize_t copied = ::copy_file_range(from_fd, &in, to_fd, &out, wanted, 0);
+            if (copied > 0) {
+                offset += copied;
+                continue;
+            }
+            if (copied == 0) {
+                return source_changed_error();
+            }
+            if (errno == EINTR) {
+                continue;
+            }
+            // Other file systems, older kernels and some special files say
+            // so with these; the buffer does the same job.
+            if (errno != EXDEV && errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP &&
+                errno != ENOTSUP) {
+                return last_error();
+            }
+            in_kernel = false;
+        }
+        if (buffer.empty()) {
+            // Small enough to stay in the processor's cache between the read
+            // and the write, which a larger one does not.
+            buffer.resize(std::size_t(128) << 10);
+        }
+        const ssize_t count = ::pread(from_fd, buffer.data(), std::min(wanted, buffer.size()), offset);
         if (count < 0) {
             if (errno == EINTR) {
                 continue;
@@ -63,21 +120,126 @@ std::error_code copy_contents(int from_fd, int to_fd)
             return last_error();
         }
         if (count == 0) {
-            return {};
+            return source_changed_error();
         }
-        if (auto error = write_all(to_fd, buffer.data(), static_cast<std::size_t>(count))) {
+        if (auto error = write_all(to_fd, buffer.data(), static_cast<std::size_t>(count), offset)) {
             return error;
         }
+        offset += count;
     }
+    return {};
+}
+
+// Copies the first `size` bytes, leaving the source's holes as holes.
+std::error_code copy_contents(int from_fd, int to_fd, const struct stat& info)
+{
+    const off_t size = info.st_size;
+    // A small file gains nothing from the kernel's copy, and a file with as
+    // many blocks as bytes has no holes: both spare their system calls.
+    bool in_kernel = size >= (off_t(128) << 10);
+    std::vector<char> buffer;
+    if (info.st_blocks * 512 >= size) {
+        if (auto error = copy_range(from_fd, to_fd, 0, size, in_kernel, buffer)) {
+            return error;
+        }
+        return {};
+    }
+    off_t offset = 0;
+    while (offset < size) {
+        off_t data = ::lseek(from_fd, offset, SEEK_DATA);
+        off_t hole = size;
+        if (data < 0) {
+            if (errno == ENXIO) {
+                break;  // nothing but a hole up to the end
+            }
+            if (errno != EINVAL) {
+                return last_error();
+            }
+            data = offset;  // no hole finding here: all of it is data
+        } else {
+            hole = ::lseek(from_fd, data, SEEK_HOLE);
+            if (hole < 0) {
+                return last_error();
+            }
+        }
+        const off_t end = std::min(hole, size);
+        if (auto error = copy_range(from_fd, to_fd, data, end, in_kernel, buffer)) {
+            return error;
+        }
+        offset = std::max(end, data);
+    }
+    // A hole at the end is made by the size alone.
+    if (::ftruncate(to_fd, size) != 0) {
+        return last_error();
+    }
+    return {};
+}
+
+// Extended attributes, and the access lists kept in them.
+std::error_code copy_extended_attributes(int from_fd, int to_fd)
+{
+    const ssize_t listed = ::flistxattr(from_fd, nullptr, 0);
+    if (listed <= 0) {
+        return listed == 0 || refused(errno) ? std::error_code() : last_error();
+    }
+    std::vector<char> names(static_cast<std::size_t>(listed));
+    const ssize_t size = ::flistxattr(from_fd, names.data(), names.size());
+    if (size < 0) {
+        return last_error();
+    }
+    std::vector<char> value;
+    for (std::size_t at = 0; at < static_cast<std::size_t>(size); at += std::strlen(&names[at]) + 1) {
+        const char* name = &names[at];
+        ssize_t length = ::fgetxattr(from_fd, name, nullptr, 0);
+        if (length > 0) {
+            value.resize(static_cast<std::size_t>(length));
+            length = ::fgetxattr(from_fd, name, value.data(), value.size());
+        }
+        if (length < 0) {
+            if (refused(errno)) {
+                continue;
+            }
+            return last_error();
+        }
+        if (::fsetxattr(to_fd, name, value.data(), static_cast<std::size_t>(length), 0) != 0 &&
+            !refused(errno)) {
+            return last_error();
+        }
+    }
+    return {};
+}
+
+// Owner, mode, extended attributes and times, in this order: the ownership
+// change can clear set-id bits, and the times go last because every other
+// change touches the file.
+std::error_code copy_metadata(int from_fd, int to_fd, const struct stat& info)
+{
+    if (::fchown(to_fd, info.st_uid, info.st_gid) != 0 && !refused(errno)) {
+        return last_error();
+    }
+    if (::fchmod(to_fd, info.st_mode & 07777) != 0 && !refused(errno)) {
+        return last_error();
+    }
+    if (auto error = copy_extended_attributes(from_fd, to_fd)) {
+        return error;
+    }
+    const struct timespec times[2] = {info.st_atim, info.st_mtim};
+    if (::futimens(to_fd, times) != 0 && !refused(errno)) {
+        return last_error();
+    }
+    return {};
+}
+
+native_string parent_of(const native_string& path)
+{
+    const std::size_t slash = path.rfind('/');
+    return slash == native_string::npos ? native_string(".") : path.substr(0, slash == 0 ? 1 : slash);
 }
 
 std::error_code sync_parent_directory(const native_string& path)
 {
-    const std::size_t slash = path.rfind('/');
-    const native_string parent =
-        slash == native_string::npos ? native_string(".") : path.substr(0, slash == 0 ? 1 : slash);
     descriptor directory;
-    directory.fd = ::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    directory.fd = ::open(parent_of(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (directory.fd < 0) {
         return last_error();
     }
@@ -86,13 +248,139 @@ std::error_code sync_parent_directory(const native_string& path)
     if (::fsync(directory.fd) != 0 && errno != EINVAL && errno != ENOTSUP) {
         return last_error();
     }
+    return close_now(directory);
+}
+
+bool same_file(const struct stat& one, const struct stat& other)
+{
+    return one.st_dev == other.st_dev && one.st_ino == other.st_ino;
+}
+
+bool unchanged(const struct stat& before, const struct stat& after)
+{
+    return same_file(before, after) && before.st_size == after.st_size &&
+           before.st_ctim.tv_sec == after.st_ctim.tv_sec && before.st_ctim.tv_nsec == after.st_ctim.tv_nsec;
+}
+
+// Removes what the path names only while it is still the entry we made.
+void remove_own(const native_string& path, const struct stat& made)
+{
+    struct stat now {};
+    if (::lstat(path.c_str(), &now) == 0 && same_file(now, made)) {
+        if (S_ISDIR(now.st_mode)) {
+            ::rmdir(path.c_str());
+        } else {
+            ::unlink(path.c_str());
+        }
+    }
+}
+
+// For file systems that refuse the no-replace flag. A hard link fails when
+// the name is taken, which keeps a non-directory as safe as the flag. Where
+// links are refused too (FAT and many network and user-space file systems),
+// the name is first taken by an entry of our own, created exclusively (an
+// empty file, or an empty directory for a directory), and the entry is
+// renamed over it. Only someone who deletes that reservation and puts an
+// entry of their own there before the rename can lose what they put there.
+std::error_code move_without_flag(const native_string& from, const native_string& to)
+{
+    struct stat info {};
+    if (::lstat(from.c_str(), &info) != 0) {
+        return last_error();
+    }
+    const bool directory = S_ISDIR(info.st_mode);
+    if (!directory) {
+        if (::link(from.c_str(), to.c_str()) == 0) {
+            if (::unlink(from.c_str()) != 0) {
+                const std::error_code error = last_error();
+                ::unlink(to.c_str());
+                return error;
+            }
+            return {};
+        }
+        if (errno == EEXIST || errno == EXDEV || errno == ENOENT || errno == ENOTDIR) {
+            return last_error();
+        }
+    }
+
+    // A reservation on another file system would only be made to be removed
+    // again. (Equal devices do not rule that out: a bind mount gives EXDEV
+    // too, and the reservation then goes.)
+    struct stat parent {};
+    if (::stat(parent_of(to).c_str(), &parent) != 0) {
+        return last_error();
+    }
+    if (parent.st_dev != info.st_dev) {
+        return last_error(EXDEV);
+    }
+    struct stat reservation {};
+    if (directory) {
+        if (::mkdir(to.c_str(), 0700) != 0) {
+            return last_error();
+        }
+        if (::lstat(to.c_str(), &reservation) != 0) {
+            const std::error_code error = last_error();
+            ::rmdir(to.c_str());
+            return error;
+        }
+    } else {
+        descriptor reserved;
+        reserved.fd = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (reserved.fd < 0) {
+            return last_error();
+        }
+        if (::fstat(reserved.fd, &reservation) != 0) {
+            const std::error_code error = last_error();
+            ::unlink(to.c_str());
+            return error;
+        }
+        if (auto error = close_now(reserved)) {
+            remove_own(to, reservation);
+            return error;
+        }
+    }
+    if (::rename(from.c_str(), to.c_str()) != 0) {
+        const std::error_code error = last_error();
+        remove_own(to, reservation);
+        return error;
+    }
     return {};
 }
 
-// Moves a regular file to another file system. The target is created
-// exclusively, so nothing there is ever replaced; the source goes only after
-// the copy is complete and on disk. On any failure the partial copy is
-// removed and the source stays.
+// A move within one file system that never replaces what is at `to`.
+std::error_code rename_no_replace(const native_string& from, const native_string& to)
+{
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
+        return {};
+    }
+    const std::error_code error = last_error();
+    if (error.value() == EINVAL || error.value() == ENOSYS || error.value() == ENOTSUP ||
+        error.value() == EOPNOTSUPP) {
+        return move_without_flag(from, to);
+    }
+    return error;
+}
+
+// A name for the copy beside its target that marks it as ours and
+// unfinished, and that no other run of the program picks.
+native_string temporary_name(const native_string& to)
+{
+    unsigned long long random = 0;
+    if (::getrandom(&random, sizeof random, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof random)) {
+        random = static_cast<unsigned long long>(::time(nullptr)) ^ reinterpret_cast<std::uintptr_t>(&random);
+    }
+    char name[64];
+    std::snprintf(name, sizeof name, ".tarn-%ld-%016llx.part", static_cast<long>(::getpid()), random);
+    const std::size_t slash = to.rfind('/');
+    return slash == native_string::npos ? native_string(name) : to.substr(0, slash + 1) + name;
+}
+
+// Moves a regular file to another file system. The copy is written under a
+// temporary name with contents, metadata and a flush, then takes the real
+// name without replacing anything, and the directory is flushed; only then is
+// the source removed. A crash at any point leaves the source whole, with at
+// most a complete copy under the real name or a temporary file beside it.
+// Any failure removes the copy and keeps the source.
 std::error_code copy_then_remove(const native_string& from, const native_string& to)
 {
     descriptor source;
@@ -107,90 +395,78 @@ std::error_code copy_then_remove(const native_string& from, const native_string&
     if (!S_ISREG(info.st_mode)) {
         return last_error(EXDEV);
     }
+    ::posix_fadvise(source.fd, 0, 0, POSIX_FADV_SEQUENTIAL);
 
+    native_string temporary;
     descriptor target;
-    // Owner-only while the data is incomplete; the real mode is set last.
-    target.fd = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (target.fd < 0) {
-        return last_error();
+    for (int attempt = 0; target.fd < 0; ++attempt) {
+        temporary = temporary_name(to);
+        // Owner-only while the data is incomplete; the real mode comes later.
+        target.fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (target.fd < 0 && (errno != EEXIST || attempt == 8)) {
+            return last_error();
+        }
     }
     auto fail = [&](std::error_code error) {
-        ::close(target.fd);
-        target.fd = -1;
-        ::unlink(to.c_str());
+        if (target.fd >= 0) {
+            ::close(target.fd);
+            target.fd = -1;
+        }
+        ::unlink(temporary.c_str());
         return error;
     };
 
-    if (auto error = copy_contents(source.fd, target.fd)) {
+    if (auto error = copy_contents(source.fd, target.fd, info)) {
         return fail(error);
     }
-    // Ownership may be refused to an unprivileged user; the copy is still good.
-    if (::fchown(target.fd, info.st_uid, info.st_gid) != 0 && errno != EPERM) {
-        return fail(last_error());
-    }
-    const struct timespec times[2] = {info.st_atim, info.st_mtim};
-    if (::futimens(target.fd, times) != 0) {
-        return fail(last_error());
-    }
-    // The mode comes after the ownership change, which can clear set-id bits.
-    if (::fchmod(target.fd, info.st_mode & 07777) != 0) {
-        return fail(last_error());
+    if (auto error = copy_metadata(source.fd, target.fd, info)) {
+        return fail(error);
     }
     if (::fsync(target.fd) != 0) {
         return fail(last_error());
     }
-    int closing = ::close(target.fd);
-    target.fd = -1;
-    if (closing != 0) {
+    if (auto error = close_now(target)) {
+        return fail(error);
+    }
+    struct stat after {};
+    if (::fstat(source.fd, &after) != 0) {
         return fail(last_error());
+    }
+    if (!unchanged(info, after)) {
+        return fail(source_changed_error());
+    }
+    // Closed before the unlink, which then frees a large file's blocks at
+    // once rather than at a last close.
+    if (auto error = close_now(source)) {
+        return fail(error);
+    }
+    if (auto error = rename_no_replace(temporary, to)) {
+        return fail(error);
     }
     // The two file systems journal independently: the new name must be on
     // disk before the old one goes, or a crash in between could keep neither.
-    if (auto error = sync_parent_directory(to)) {
-        return fail(error);
-    }
-    if (::unlink(from.c_str()) != 0) {
-        // Two copies must never be left behind as a success: drop the new one.
-        std::error_code error = last_error();
+    // Two copies are never left behind as a success: any failure from here
+    // on drops the new one.
+    auto undo = [&](std::error_code error) {
         ::unlink(to.c_str());
         return error;
+    };
+    if (auto error = sync_parent_directory(to)) {
+        return undo(error);
+    }
+    // The name must still lead to the file that was copied.
+    struct stat named {};
+    if (::lstat(from.c_str(), &named) != 0) {
+        return undo(last_error());
+    }
+    if (!unchanged(info, named)) {
+        return undo(source_changed_error());
+    }
+    if (::unlink(from.c_str()) != 0) {
+        return undo(last_error());
     }
     return {};
 }
-
-// For file systems that refuse the no-replace flag. A hard link fails when
-// the name is taken, which makes the move of a regular file as safe as the
-// flag; anything else gets a checked rename with a small window between the
-// check and the rename.
-std::error_code move_without_flag(const native_string& from, const native_string& to)
-{
-    struct stat info {};
-    if (::lstat(from.c_str(), &info) != 0) {
-        return last_error();
-    }
-    if (S_ISREG(info.st_mode)) {
-        if (::link(from.c_str(), to.c_str()) == 0) {
-            if (::unlink(from.c_str()) != 0) {
-                std::error_code error = last_error();
-                ::unlink(to.c_str());
-                return error;
-            }
-            return {};
-        }
-        if (errno == EEXIST || errno == EXDEV || errno == ENOENT || errno == ENOTDIR) {
-            return last_error();
-        }
-    }
-    struct stat existing {};
-    if (::lstat(to.c_str(), &existing) == 0) {
-        return last_error(EEXIST);
-    }
-    if (::rename(from.c_str(), to.c_str()) != 0) {
-        return last_error();
-    }
-    return {};
-}
-
 }  // namespace
 
 bool is_separator(native_char c)
@@ -345,15 +621,7 @@ std::error_code create_directory(const native_string& path)
 
 std::error_code move_entry(const native_string& from, const native_string& to)
 {
-    std::error_code error;
-    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
-        return {};
-    }
-    error = last_error();
-    if (error.value() == EINVAL || error.value() == ENOSYS || error.value() == ENOTSUP ||
-        error.value() == EOPNOTSUPP) {
-        error = move_without_flag(from, to);
-    }
+    std::error_code error = rename_no_replace(from, to);
     if (error.value() == EXDEV) {
         struct stat info {};
         if (::lstat(from.c_str(), &info) != 0) {

@@ -13,6 +13,7 @@
 #include "platform/platform.h"
 
 #include <windows.h>
+#include <winioctl.h>
 
 #include <fcntl.h>
 #include <io.h>
@@ -21,6 +22,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <string>
 #include <vector>
 
 // In the system's import library since Windows 8, but missing from the
@@ -346,17 +348,21 @@ bool set_delete_on_close(HANDLE handle, bool remove)
     return ::SetFileInformationByHandle(handle, FileDispositionInfo, &info, sizeof info) != FALSE;
 }
 
-std::error_code copy_contents(HANDLE from, HANDLE to)
+// Copies `length` bytes from the handles' current positions, or up to the
+// end of the source.
+std::error_code copy_contents(HANDLE from, HANDLE to, ULONGLONG length = ~0ull)
 {
     std::vector<char> buffer(1 << 20);
-    for (;;) {
+    while (length > 0) {
         DWORD count = 0;
-        if (!::ReadFile(from, buffer.data(), static_cast<DWORD>(buffer.size()), &count, nullptr)) {
+        const DWORD wanted = static_cast<DWORD>(std::min<ULONGLONG>(length, buffer.size()));
+        if (!::ReadFile(from, buffer.data(), wanted, &count, nullptr)) {
             return last_error();
         }
         if (count == 0) {
             return {};
         }
+        length -= count;
         const char* data = buffer.data();
         while (count > 0) {
             DWORD written = 0;
@@ -370,27 +376,206 @@ std::error_code copy_contents(HANDLE from, HANDLE to)
             count -= written;
         }
     }
+    return {};
+}
+
+// Marks the copy sparse; false where its volume has no sparse files.
+bool make_sparse(HANDLE handle)
+{
+    DWORD returned = 0;
+    return ::DeviceIoControl(handle, FSCTL_SET_SPARSE, nullptr, 0, nullptr, 0, &returned, nullptr) != FALSE;
+}
+
+// Copies only the source's allocated ranges into a sparse copy, so that the
+// holes stay holes.
+std::error_code copy_allocated_ranges(HANDLE from, HANDLE to, LONGLONG size)
+{
+    FILE_ALLOCATED_RANGE_BUFFER query{};
+    query.Length.QuadPart = size;
+    std::vector<FILE_ALLOCATED_RANGE_BUFFER> ranges(256);
+    for (;;) {
+        DWORD returned = 0;
+        const bool complete =
+            ::DeviceIoControl(from, FSCTL_QUERY_ALLOCATED_RANGES, &query, sizeof query, ranges.data(),
+                              static_cast<DWORD>(ranges.size() * sizeof ranges[0]), &returned, nullptr) != FALSE;
+        if (!complete && ::GetLastError() != ERROR_MORE_DATA) {
+            return last_error();
+        }
+        const std::size_t count = returned / sizeof ranges[0];
+        for (std::size_t at = 0; at < count; ++at) {
+            const LARGE_INTEGER offset = ranges[at].FileOffset;
+            if (!::SetFilePointerEx(from, offset, nullptr, FILE_BEGIN) ||
+                !::SetFilePointerEx(to, offset, nullptr, FILE_BEGIN)) {
+                return last_error();
+            }
+            if (auto error = copy_contents(from, to, static_cast<ULONGLONG>(ranges[at].Length.QuadPart))) {
+                return error;
+            }
+        }
+        if (complete || count == 0) {
+            return {};
+        }
+        query.FileOffset.QuadPart = ranges[count - 1].FileOffset.QuadPart + ranges[count - 1].Length.QuadPart;
+        query.Length.QuadPart = size - query.FileOffset.QuadPart;
+    }
+}
+
+// Which file a handle has open: the volume and the 128-bit file id, or the
+// 64-bit file index where the file system has no 128-bit ids.
+struct file_identity {
+    ULONGLONG volume = 0;
+    FILE_ID_128 id{};
+    bool known = false;
+};
+
+file_identity identity_of(HANDLE handle)
+{
+    file_identity identity;
+    FILE_ID_INFO info{};
+    if (::GetFileInformationByHandleEx(handle, FileIdInfo, &info, sizeof info)) {
+        identity.volume = info.VolumeSerialNumber;
+        identity.id = info.FileId;
+        identity.known = true;
+        return identity;
+    }
+    BY_HANDLE_FILE_INFORMATION by_handle{};
+    if (::GetFileInformationByHandle(handle, &by_handle)) {
+        identity.volume = by_handle.dwVolumeSerialNumber;
+        const ULONGLONG index = (ULONGLONG(by_handle.nFileIndexHigh) << 32) | by_handle.nFileIndexLow;
+        std::memcpy(identity.id.Identifier, &index, sizeof index);
+        identity.known = true;
+    }
+    return identity;
 }
 
 // Whether the file a handle had open is still reachable under its name.
-bool still_there(const native_string& path, const BY_HANDLE_FILE_INFORMATION& identity)
+bool still_there(const native_string& path, const file_identity& identity)
 {
     handle_owner reopened;
     reopened.handle = ::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                     OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
                                     nullptr);
-    BY_HANDLE_FILE_INFORMATION now{};
-    return reopened.handle != INVALID_HANDLE_VALUE && ::GetFileInformationByHandle(reopened.handle, &now) &&
-           now.dwVolumeSerialNumber == identity.dwVolumeSerialNumber &&
-           now.nFileIndexHigh == identity.nFileIndexHigh && now.nFileIndexLow == identity.nFileIndexLow;
+    if (reopened.handle == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    const file_identity now = identity_of(reopened.handle);
+    return now.known && now.volume == identity.volume &&
+           std::memcmp(now.id.Identifier, identity.id.Identifier, sizeof now.id.Identifier) == 0;
 }
 
-// Moves a regular file to another volume. The copy is created exclusively, so
-// nothing there is ever replaced, and is held with no sharing while it fills.
-// Both files are removed through their own handles: a failed copy is deleted
-// when its handle closes, and the source only after the complete copy is on
-// disk. Any failure leaves the source as it was and no copy behind.
+// A name beside the target that marks the copy as ours and unfinished, cut at
+// the target's last separator (or behind a bare drive), so that it lands in
+// the same directory in whatever form the target's path is written.
+native_string temporary_name(const native_string& to, unsigned attempt)
+{
+    const std::size_t separator_at = to.find_last_of(L"\\/");
+    const std::size_t directory_length =
+        separator_at != native_string::npos ? separator_at + 1 : starts_with_drive(to) ? 2 : 0;
+    LARGE_INTEGER counter{};
+    ::QueryPerformanceCounter(&counter);
+    unsigned long long random = static_cast<unsigned long long>(counter.QuadPart) * 0x9E3779B97F4A7C15ull;
+    random ^= (static_cast<unsigned long long>(::GetCurrentThreadId()) << 32) + attempt;
+    wchar_t digits[17];
+    for (int at = 15; at >= 0; --at, random >>= 4) {
+        digits[at] = L"0123456789abcdef"[random & 15];
+    }
+    digits[16] = L'\0';
+    return to.substr(0, directory_length) + L".tarn-" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
+           digits + L".part";
+}
+
+// One named stream of a file to the same stream of the copy.
+std::error_code copy_stream(const native_string& from, const native_string& to)
+{
+    // Full sharing: the files' main handles, which hold them against anyone
+    // else, are open already and must not stand in the way.
+    const DWORD sharing = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    handle_owner source;
+    source.handle = ::CreateFileW(from.c_str(), GENERIC_READ, sharing, nullptr, OPEN_EXISTING,
+                                  FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (source.handle == INVALID_HANDLE_VALUE) {
+        return last_error();
+    }
+    handle_owner target;
+    target.handle =
+        ::CreateFileW(to.c_str(), GENERIC_WRITE, sharing, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (target.handle == INVALID_HANDLE_VALUE) {
+        // A volume without streams (FAT) refuses the name: the stream is left
+        // behind, as the system's own copy there does.
+        const DWORD error = ::GetLastError();
+        return error == ERROR_INVALID_NAME || error == ERROR_NOT_SUPPORTED ? std::error_code() : win32_error(error);
+    }
+    return copy_contents(source.handle, target.handle);
+}
+
+// The source's named streams (a downloaded file's Zone.Identifier among
+// them), each to the same stream of the copy. A file system without streams
+// has nothing to copy.
+std::error_code copy_named_streams(HANDLE source, const native_string& from, const native_string& to)
+{
+    std::vector<char> buffer(64 << 10);
+    while (!::GetFileInformationByHandleEx(source, FileStreamInfo, buffer.data(),
+                                           static_cast<DWORD>(buffer.size()))) {
+        const DWORD error = ::GetLastError();
+        if (error == ERROR_MORE_DATA && buffer.size() < (std::size_t(16) << 20)) {
+            buffer.resize(buffer.size() * 4);
+            continue;
+        }
+        if (error == ERROR_HANDLE_EOF || error == ERROR_INVALID_PARAMETER || error == ERROR_NOT_SUPPORTED ||
+            error == ERROR_INVALID_FUNCTION || error == ERROR_CALL_NOT_IMPLEMENTED) {
+            return {};
+        }
+        return win32_error(error);
+    }
+    for (std::size_t at = 0;;) {
+        const auto* stream = reinterpret_cast<const FILE_STREAM_INFO*>(buffer.data() + at);
+        const native_string name(stream->StreamName, stream->StreamNameLength / sizeof(wchar_t));
+        if (name != L"::$DATA") {
+            if (auto error = copy_stream(from + name, to + name)) {
+                return error;
+            }
+        }
+        if (stream->NextEntryOffset == 0) {
+            return {};
+        }
+        at += stream->NextEntryOffset;
+    }
+}
+
+// Deletes a file of ours, read-only or not.
+void remove_own(const native_string& path)
+{
+    ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    ::DeleteFileW(path.c_str());
+}
+
+// What tells whether the source changed under the copy.
+struct change_mark {
+    LONGLONG change_time = 0;
+    LONGLONG size = 0;
+};
+
+bool read_change_mark(HANDLE handle, change_mark& mark)
+{
+    FILE_BASIC_INFO basic{};
+    FILE_STANDARD_INFO standard{};
+    if (!::GetFileInformationByHandleEx(handle, FileBasicInfo, &basic, sizeof basic) ||
+        !::GetFileInformationByHandleEx(handle, FileStandardInfo, &standard, sizeof standard)) {
+        return false;
+    }
+    mark = {basic.ChangeTime.QuadPart, standard.EndOfFile.QuadPart};
+    return true;
+}
+
+// Moves a regular file to another volume. The copy is written under a
+// temporary name beside the target, held with no sharing while it fills:
+// contents, named streams, times and attributes, then a flush. Then it takes
+// the real name without replacing anything, and only after that is the
+// source deleted, through its own handle. A crash at any point leaves the
+// source whole, with at most a complete copy under the real name or a
+// temporary file beside it; any failure leaves the source as it was and no
+// copy behind.
 std::error_code copy_then_remove(const native_string& from, const native_string& to)
 {
     // Asked before opening: a directory cannot be opened as a file at all, and
@@ -408,89 +593,136 @@ std::error_code copy_then_remove(const native_string& from, const native_string&
         return last_error();
     }
     FILE_BASIC_INFO info{};
-    if (!::GetFileInformationByHandleEx(source.handle, FileBasicInfo, &info, sizeof info)) {
+    change_mark before{};
+    if (!::GetFileInformationByHandleEx(source.handle, FileBasicInfo, &info, sizeof info) ||
+        !read_change_mark(source.handle, before)) {
         return last_error();
     }
     // Directories, links and other reparse points do not cross volumes.
     if ((info.FileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0) {
         return win32_error(ERROR_NOT_SAME_DEVICE);
     }
+    // A plain copy would decrypt it, and the encrypted original would go.
+    if ((info.FileAttributes & FILE_ATTRIBUTE_ENCRYPTED) != 0) {
+        return win32_error(ERROR_ENCRYPTION_FAILED);
+    }
 
+    native_string temporary;
     handle_owner target;
-    target.handle = ::CreateFileW(to.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
-                                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-    if (target.handle == INVALID_HANDLE_VALUE) {
-        const DWORD error = ::GetLastError();
-        // The same answer as a rename onto an existing name on one volume.
-        return win32_error(error == ERROR_FILE_EXISTS ? ERROR_ALREADY_EXISTS : error);
+    for (unsigned attempt = 0; target.handle == INVALID_HANDLE_VALUE; ++attempt) {
+        temporary = temporary_name(to, attempt);
+        target.handle = ::CreateFileW(temporary.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
+                                      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+        if (target.handle == INVALID_HANDLE_VALUE &&
+            (::GetLastError() != ERROR_FILE_EXISTS || attempt == 8)) {
+            return last_error();
+        }
     }
     auto fail = [&](std::error_code error) {
-        if (!set_delete_on_close(target.handle, true)) {
+        if (target.handle == INVALID_HANDLE_VALUE || !set_delete_on_close(target.handle, true)) {
             ::CloseHandle(target.handle);
             target.handle = INVALID_HANDLE_VALUE;
-            ::DeleteFileW(to.c_str());
+            remove_own(temporary);
         }
         return error;
     };
-
-    if (auto error = copy_contents(source.handle, target.handle)) {
-        return fail(error);
+    // Only a file on a disk takes the data; a device never receives any.
+    if (::GetFileType(target.handle) != FILE_TYPE_DISK) {
+        return fail(win32_error(ERROR_INVALID_NAME));
     }
-    if (!::FlushFileBuffers(target.handle)) {
+    // Marked before the size is set, which then allocates nothing.
+    const bool sparse = (info.FileAttributes & FILE_ATTRIBUTE_SPARSE_FILE) != 0 && make_sparse(target.handle);
+    // The full size at once: a full disk, or a file too large for the volume,
+    // fails here and not after gigabytes.
+    FILE_END_OF_FILE_INFO size{};
+    size.EndOfFile.QuadPart = before.size;
+    if (!::SetFileInformationByHandle(target.handle, FileEndOfFileInfo, &size, sizeof size)) {
         return fail(last_error());
     }
-    // Times and attributes last, but without the read-only bit, which would
-    // keep a failed copy from being deleted; it is set after the close.
+    if (auto error = sparse ? copy_allocated_ranges(source.handle, target.handle, before.size)
+                            : copy_contents(source.handle, target.handle)) {
+        return fail(error);
+    }
+    if (auto error = copy_named_streams(source.handle, from, temporary)) {
+        return fail(error);
+    }
+    // Times and attributes go before the flush, so that they are on disk when
+    // the source goes.
     FILE_BASIC_INFO copied = info;
     copied.ChangeTime.QuadPart = 0;  // left to the system
     // Only the attributes a handle can set; compression and the like belong
     // to the volume the copy went to.
-    copied.FileAttributes &= FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
-                             FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+    copied.FileAttributes &= FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                             FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_TEMPORARY |
+                             FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
     if (copied.FileAttributes == 0) {
         copied.FileAttributes = FILE_ATTRIBUTE_NORMAL;
     }
     if (!::SetFileInformationByHandle(target.handle, FileBasicInfo, &copied, sizeof copied)) {
         return fail(last_error());
     }
+    if (!::FlushFileBuffers(target.handle)) {
+        return fail(last_error());
+    }
+    change_mark after{};
+    if (!read_change_mark(source.handle, after)) {
+        return fail(last_error());
+    }
+    if (after.change_time != before.change_time || after.size != before.size) {
+        return fail(source_changed_error());
+    }
+    const file_identity identity = identity_of(source.handle);
+    if (!identity.known) {
+        return fail(last_error());
+    }
+    if (!::CloseHandle(target.handle)) {
+        target.handle = INVALID_HANDLE_VALUE;
+        return fail(last_error());
+    }
+    target.handle = INVALID_HANDLE_VALUE;
+    // No replace flag: a name taken meanwhile stays as it is.
+    if (!::MoveFileExW(temporary.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH)) {
+        const DWORD error = ::GetLastError();
+        remove_own(temporary);
+        // The same answer as a rename onto an existing name on one volume.
+        return win32_error(error == ERROR_FILE_EXISTS ? ERROR_ALREADY_EXISTS : error);
+    }
 
     // A read-only source cannot be deleted; it goes anyway, so the bit is
     // dropped first and put back if the deletion is still refused.
     const bool read_only = (info.FileAttributes & FILE_ATTRIBUTE_READONLY) != 0;
+    auto undo = [&](std::error_code error) {
+        remove_own(to);
+        return error;
+    };
     if (read_only) {
         FILE_BASIC_INFO writable{};
-        writable.FileAttributes = copied.FileAttributes;  // never 0, which means "unchanged"
+        const DWORD rest = copied.FileAttributes & ~DWORD(FILE_ATTRIBUTE_READONLY);
+        writable.FileAttributes = rest != 0 ? rest : FILE_ATTRIBUTE_NORMAL;  // 0 means "unchanged"
         if (!::SetFileInformationByHandle(source.handle, FileBasicInfo, &writable, sizeof writable)) {
-            return fail(last_error());
+            return undo(last_error());
         }
     }
     if (!set_delete_on_close(source.handle, true)) {
         const std::error_code error = last_error();
         if (read_only) {
             FILE_BASIC_INFO restored{};
-            restored.FileAttributes = copied.FileAttributes | FILE_ATTRIBUTE_READONLY;
+            restored.FileAttributes = copied.FileAttributes;
             ::SetFileInformationByHandle(source.handle, FileBasicInfo, &restored, sizeof restored);
         }
-        return fail(error);
+        return undo(error);
     }
 
     // The source goes when its handle closes. Where the system could not
     // delete it after all, the same file is still there under its name: then
     // the copy goes instead, and the move has failed with nothing changed.
-    BY_HANDLE_FILE_INFORMATION identity{};
-    const bool known = ::GetFileInformationByHandle(source.handle, &identity) != FALSE;
     ::CloseHandle(source.handle);
     source.handle = INVALID_HANDLE_VALUE;
-    if (known && still_there(from, identity)) {
+    if (still_there(from, identity)) {
         if (read_only) {
-            ::SetFileAttributesW(from.c_str(), copied.FileAttributes | FILE_ATTRIBUTE_READONLY);
+            ::SetFileAttributesW(from.c_str(), copied.FileAttributes);
         }
-        return fail(win32_error(ERROR_ACCESS_DENIED));
-    }
-    ::CloseHandle(target.handle);
-    target.handle = INVALID_HANDLE_VALUE;
-    if (read_only) {
-        ::SetFileAttributesW(to.c_str(), copied.FileAttributes | FILE_ATTRIBUTE_READONLY);
+        return undo(win32_error(ERROR_ACCESS_DENIED));
     }
     return {};
 }

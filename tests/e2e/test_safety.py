@@ -2,7 +2,6 @@
 
 import os
 import shutil
-import stat
 import subprocess
 import tempfile
 import unittest
@@ -48,36 +47,17 @@ class cross_file_system_test(harness.tarn_case):
         self.other = tempfile.mkdtemp(prefix="tarn-e2e-", dir="/dev/shm")
         self.addCleanup(shutil.rmtree, self.other, True)
 
-    def test_regular_file_is_copied_whole_then_removed(self):
-        content = os.urandom((3 << 20) + 17)  # more than one copy buffer
-        self.tree({"f.txt": content})
-        source = os.path.join(self.root, "f.txt")
-        os.chmod(source, 0o640)
-        os.utime(source, ns=(1_000_000_000_123_456_789, 1_234_567_890_987_654_321))
-        target = os.path.join(self.other, "sub", "moved.txt")
-        result = self.tarn("-v", "^f[.]txt$", target)
-        self.assert_run(result, stdout=lines(renaming(entry("f.txt"), target, 1), stats(1, 0, 0)))
-        self.assert_tree({})
-        self.assert_tree({"sub": {"moved.txt": content}}, root=self.other)
-        info = os.stat(target)
-        self.assertEqual((stat.S_IMODE(info.st_mode), info.st_mtime_ns),
-                         (0o640, 1_234_567_890_987_654_321))
-
-    def test_other_entries_are_not_moved(self):
-        # A directory, and a link (the link itself would move), fail with the
-        # system's cross-device text and stay where they are.
-        tree = {"d": {"f": "x"}, "f": "x", "l": harness.link("f")}
+    def test_link_is_not_moved(self):
+        # A link (the link itself would move) fails with the system's
+        # cross-device text and stays where it is.
+        tree = {"f": "x", "l": harness.link("f")}
         self.tree(tree)
-        for option, pattern, name, directories in [("-dv", "^[.]/d$", "d", True),
-                                                   ("-v", "^l$", "l", False)]:
-            with self.subTest(name=name):
-                target = os.path.join(self.other, name)
-                self.assert_run(self.tarn(option, pattern, target),
-                                stdout=lines(renaming(entry(name), target, 1),
-                                             stats(0, 1, 2, directories)),
-                                stderr=lines(harness.rn_error(harness.system_text("cross_device"))))
-                self.assert_tree(tree)
-                self.assert_tree({}, root=self.other)
+        target = os.path.join(self.other, "l")
+        self.assert_run(self.tarn("-v", "^l$", target),
+                        stdout=lines(renaming(entry("l"), target, 1), stats(0, 1, 1)),
+                        stderr=lines(harness.rn_error(harness.system_text("cross_device"))))
+        self.assert_tree(tree)
+        self.assert_tree({}, root=self.other)
 
 
 @harness.posix_only("uses POSIX permissions")

@@ -6,6 +6,7 @@ import re
 import shutil
 import subprocess
 import tempfile
+import threading
 import unittest
 
 import harness
@@ -204,14 +205,16 @@ class windows_test(harness.tarn_case):
         content = os.urandom((3 << 20) + 5)  # more than one copy buffer
         self.tree({"f.txt": content, "r.txt": "read-only", "d": {"f": "x"}})
         os.chmod(os.path.join(self.root, "r.txt"), 0o444)
+        os.utime(os.path.join(self.root, "f.txt"), ns=(1_500_000_000_123_456_700, 1_234_567_890_987_654_300))
         for name, skipped in (("f.txt", 2), ("r.txt", 1)):
             with self.subTest(name=name):
                 target = drive + "\\sub\\" + name
                 self.assert_run(self.tarn("-v", "^" + name + "$", target),
                                 stdout=lines(renaming(entry(name), target, 1), stats(1, 0, skipped)))
         self.assert_tree({"sub": {"f.txt": content, "r.txt": "read-only"}}, root=self.other)
-        # The read-only attribute travels with the copy.
+        # The read-only attribute and the times travel with the copy.
         self.assertEqual(os.stat(os.path.join(self.other, "sub", "r.txt")).st_mode & 0o222, 0)
+        self.assertEqual(os.stat(os.path.join(self.other, "sub", "f.txt")).st_mtime_ns, 1_234_567_890_987_654_300)
         # A directory is not moved: Wine answers access denied where Windows
         # gives its cross-device error; either way the [rn] line reports it.
         result = self.tarn("-dv", "^.*d$", drive + "\\d")
@@ -220,6 +223,34 @@ class windows_test(harness.tarn_case):
         self.assertEqual((result.stderr[:15], result.stderr.count(b"\n")), (rn_error("").encode(), 1))
         self.assert_tree({"d": {"f": "x"}})
         self.assert_tree({"sub": {"f.txt": content, "r.txt": "read-only"}}, root=self.other)
+
+    def test_copy_to_another_drive_is_made_under_a_temporary_name(self):
+        # Watched while a large file is copied: the copy is listed under a
+        # temporary name beside the target and under the real name only whole.
+        self.make_other()
+        drive = self.map_drive(self.other)
+        size = 256 << 20
+        with open(os.path.join(self.root, "big"), "wb") as stream:
+            stream.truncate(size)
+        seen, done = set(), threading.Event()
+
+        def watch():
+            while not done.is_set():
+                for name in os.listdir(self.other):
+                    try:
+                        seen.add((name, os.stat(os.path.join(self.other, name)).st_size))
+                    except OSError:
+                        pass  # renamed in between
+        watcher = threading.Thread(target=watch)
+        watcher.start()
+        result = self.tarn("-v", "^big$", drive + "\\big")
+        done.set()
+        watcher.join()
+        self.assert_run(result, stdout=lines(renaming(entry("big"), drive + "\\big", 1), stats(1, 0, 0)))
+        self.assertEqual(os.listdir(self.other), ["big"])
+        temporary = re.compile(r"\.tarn-\d+-[0-9a-f]{16}\.part$")
+        self.assertTrue(any(temporary.match(name) for name, _ in seen), seen)
+        self.assertLessEqual({size for name, size in seen if not temporary.match(name)}, {size})
 
     def test_source_that_cannot_be_deleted_after_the_copy(self):
         # Wine accepts the deletion and fails it silently when the file's

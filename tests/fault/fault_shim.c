@@ -1,0 +1,146 @@
+/* Loaded with LD_PRELOAD into the program under test. It counts the calls of
+ * the file functions below and, at the call numbered TARN_FAULT_AT, fails it
+ * with TARN_FAULT_ERRNO (TARN_FAULT_ACTION=fail) or kills the process just
+ * before or just after it (kill-before, kill-after), or appends a byte to the
+ * file TARN_FAULT_APPEND just before it (append). TARN_FAULT_LOG names a file
+ * that gets one line per counted call: the function and the path it opens. TARN_FAULT_REFUSE ("link=1,...")
+ * makes functions always fail with that error number without being counted,
+ * as a file system that lacks them would. A close of a descriptor that is not
+ * open aborts: it would close someone else's. */
+#define _GNU_SOURCE
+#include <dlfcn.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <stdarg.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+static long calls;
+
+static long setting(const char *name, long otherwise)
+{
+    const char *text = getenv(name);
+    return text != NULL && *text != '\0' ? strtol(text, NULL, 10) : otherwise;
+}
+
+static int action_is(const char *action)
+{
+    const char *text = getenv("TARN_FAULT_ACTION");
+    return text != NULL && strcmp(text, action) == 0;
+}
+
+/* 0: go on with the real call; -1: fail it (errno set). */
+static int before(const char *function, const char *path)
+{
+    const char *refuse = getenv("TARN_FAULT_REFUSE");
+    const size_t length = strlen(function);
+    for (const char *at = refuse; at != NULL && *at != '\0'; at = strchr(at, ',') ? strchr(at, ',') + 1 : NULL) {
+        if (strncmp(at, function, length) == 0 && at[length] == '=') {
+            errno = atoi(at + length + 1);
+            return -1;
+        }
+    }
+    ++calls;
+    const char *log = getenv("TARN_FAULT_LOG");
+    if (log != NULL) {
+        FILE *stream = fopen(log, "a");
+        if (stream != NULL) {
+            fprintf(stream, "%s %s\n", function, path != NULL ? path : "-");
+            fclose(stream);
+        }
+    }
+    if (calls != setting("TARN_FAULT_AT", 0)) {
+        return 0;
+    }
+    if (action_is("append")) {
+        FILE *grown = fopen(getenv("TARN_FAULT_APPEND"), "a");
+        if (grown != NULL) {
+            fputc('+', grown);
+            fclose(grown);
+        }
+    }
+    if (action_is("kill-before")) {
+        kill(getpid(), SIGKILL);
+    }
+    if (action_is("fail")) {
+        errno = (int)setting("TARN_FAULT_ERRNO", EIO);
+        return -1;
+    }
+    return 0;
+}
+
+static void after(void)
+{
+    if (calls == setting("TARN_FAULT_AT", 0) && action_is("kill-after")) {
+        kill(getpid(), SIGKILL);
+    }
+}
+
+#define WRAP(type, name, parameters, arguments)                          \
+    type name parameters                                                 \
+    {                                                                    \
+        type(*real) parameters = (type(*) parameters)dlsym(RTLD_NEXT, #name); \
+        if (before(#name, NULL) != 0) {                                  \
+            return (type)-1;                                             \
+        }                                                                \
+        type result = real arguments;                                    \
+        after();                                                         \
+        return result;                                                   \
+    }
+
+int open(const char *path, int flags, ...)
+{
+    va_list list;
+    va_start(list, flags);
+    mode_t mode = (flags & (O_CREAT | O_TMPFILE)) != 0 ? va_arg(list, mode_t) : 0;
+    va_end(list);
+    int (*real)(const char *, int, ...) = (int (*)(const char *, int, ...))dlsym(RTLD_NEXT, "open");
+    if (before("open", path) != 0) {
+        return -1;
+    }
+    int result = real(path, flags, mode);
+    after();
+    return result;
+}
+
+int close(int fd)
+{
+    int (*real)(int) = (int (*)(int))dlsym(RTLD_NEXT, "close");
+    if (before("close", NULL) != 0) {
+        return -1;
+    }
+    int result = real(fd);
+    if (result != 0 && errno == EBADF) {
+        abort();
+    }
+    after();
+    return result;
+}
+
+WRAP(ssize_t, pread, (int fd, void *data, size_t size, off_t at), (fd, data, size, at))
+WRAP(ssize_t, pwrite, (int fd, const void *data, size_t size, off_t at), (fd, data, size, at))
+WRAP(ssize_t, copy_file_range, (int in, off_t *in_at, int out, off_t *out_at, size_t size, unsigned flags),
+     (in, in_at, out, out_at, size, flags))
+WRAP(off_t, lseek, (int fd, off_t at, int whence), (fd, at, whence))
+WRAP(int, ftruncate, (int fd, off_t size), (fd, size))
+WRAP(int, fsync, (int fd), (fd))
+WRAP(int, fstat, (int fd, struct stat *info), (fd, info))
+WRAP(int, lstat, (const char *path, struct stat *info), (path, info))
+WRAP(int, fchown, (int fd, uid_t user, gid_t group), (fd, user, group))
+WRAP(int, fchmod, (int fd, mode_t mode), (fd, mode))
+WRAP(int, futimens, (int fd, const struct timespec times[2]), (fd, times))
+WRAP(ssize_t, flistxattr, (int fd, char *names, size_t size), (fd, names, size))
+WRAP(ssize_t, fgetxattr, (int fd, const char *name, void *value, size_t size), (fd, name, value, size))
+WRAP(int, fsetxattr, (int fd, const char *name, const void *value, size_t size, int flags),
+     (fd, name, value, size, flags))
+WRAP(int, renameat2, (int from_dir, const char *from, int to_dir, const char *to, unsigned flags),
+     (from_dir, from, to_dir, to, flags))
+WRAP(int, rename, (const char *from, const char *to), (from, to))
+WRAP(int, link, (const char *from, const char *to), (from, to))
+WRAP(int, unlink, (const char *path), (path))
+WRAP(int, mkdir, (const char *path, mode_t mode), (path, mode))
+WRAP(int, rmdir, (const char *path), (path))
