@@ -31,11 +31,8 @@ def posix_only(reason):
 
 def system_text(kind):
     """The system's text after an error prefix; Wine words it its own way."""
-    if kind == "exists":
-        return "File exists" if is_posix() else "File already exists."
-    if kind == "notdir":
-        return "Not a directory" if is_posix() else "Directory name invalid."
-    return "Invalid cross-device link"
+    return {"exists": ("File exists", "File already exists."), "notdir": ("Not a directory", "Directory name invalid."),
+            "cross_device": ("Invalid cross-device link", None)}[kind][0 if is_posix() else 1]
 
 
 # A tree is a dict: a name maps to a dict (a directory), str or bytes (a file
@@ -107,20 +104,16 @@ def quoted(text):
     return '"' + text.replace("\\", "\\\\").replace('"', '\\"') + '"'
 
 
-def skipping_type(old):
-    return " Skipping     '" + quoted(old) + "'."
-
-
-def skipping_no_match(old):
-    return " Skipping         '" + quoted(old) + "' ..."
-
-
-def processed(old):
-    return " Processed        '" + quoted(old) + "' ..."
-
-
-def cant_rename(old, new):
-    return " Can't rename '" + quoted(old) + "' to '" + new + "' - file exists."
+# One line each, as the program words them.
+def skipping_type(old): return " Skipping     '" + quoted(old) + "'."
+def skipping_no_match(old): return " Skipping         '" + quoted(old) + "' ..."
+def processed(old): return " Processed        '" + quoted(old) + "' ..."
+def cant_rename(old, new): return " Can't rename '" + quoted(old) + "' to '" + new + "' - file exists."
+def would_rename(old, new): return " Would rename   '" + quoted(old) + "' to '" + new + "' ..."
+def renamed_line(old, new): return "Successfully renamed " + old + " to " + new + "."
+def cd_error(text): return "   error [cd]: " + text
+def rn_error(text): return "   error [rn]: " + text
+def simulation(renamed): return " [STATS] The simulation suggested %d renames. Note that some of them might fail." % renamed
 
 
 def renaming(old, new, verbosity):
@@ -128,30 +121,9 @@ def renaming(old, new, verbosity):
     return lead + quoted(old) + "' to '" + new + "' ..."
 
 
-def would_rename(old, new):
-    return " Would rename   '" + quoted(old) + "' to '" + new + "' ..."
-
-
-def renamed_line(old, new):
-    return "Successfully renamed " + old + " to " + new + "."
-
-
 def stats(renamed, failed, skipped, directories=False):
     return (" [STATS] Renamed %d files %s(%d failed, %d skipped)."
             % (renamed, "and directories " if directories else "", failed, skipped))
-
-
-def simulation(renamed):
-    return (" [STATS] The simulation suggested %d renames. Note that some of them might fail."
-            % renamed)
-
-
-def cd_error(text):
-    return "   error [cd]: " + text
-
-
-def rn_error(text):
-    return "   error [rn]: " + text
 
 
 def pattern_error(pattern=None):

@@ -2,7 +2,7 @@
 errors in both wordings, and the start directory: no row changes anything."""
 
 import harness
-from harness import lines, path, pattern_error, simulation, would_rename
+from harness import lines, path, pattern_error, simulation, stats, would_rename
 
 
 class command_line_test(harness.tarn_case):
@@ -20,6 +20,23 @@ class command_line_test(harness.tarn_case):
             ([], lines(*harness.help_text), b"", 1),
             (["-x"], lines(*harness.help_text), b"", 1),
             (["-v", "a", "b", "c", "d"], lines(*harness.help_text), b"", 1),
+            # The single word is compared up to its own length: "-" and the
+            # empty word select the version.
+            (["-"], lines("", "This is tarn version 2.0.0."), b"", 0),
+            ([""], lines("", "This is tarn version 2.0.0."), b"", 0),
+            (["-Vx"], lines(*harness.help_text), b"", 1),
+            # A letter outside the table, s without five words, an option
+            # form without its dash, also a short-form pattern read as letters.
+            (["-vq", "a", "b"], lines(*harness.help_text), b"", 1),
+            (["-rs", "a", "b"], lines(*harness.help_text), b"", 1),
+            (["-s", "b"], lines(*harness.help_text), b"", 1),
+            (["-x", "b"], lines(*harness.help_text), b"", 1),
+            (["a", "b", "c", "d"], lines(*harness.help_text), b"", 1),
+            # A short-form pattern with a dash sets its letters too; five
+            # words without s start in "." and ignore the last; "-" sets nothing.
+            (["-v", "b"], lines(stats(0, 0, 3)), b"", 0),
+            (["-rv", "zz", "b", "photos"], lines(stats(0, 0, 4)), b"", 0),
+            (["-", "zz", "b"], b"", b"", 0),
             (["(", "x"], b"", pattern_error(), 1),
             (["b{2,1}", "x"], b"", pattern_error(), 1),
             # A pattern that looks like a wildcard reaches the program as typed.
