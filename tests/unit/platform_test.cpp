@@ -13,7 +13,6 @@
 #include <iterator>
 #include <map>
 #include <string>
-#include <string_view>
 #include <utility>
 #include <system_error>
 #include <tuple>
@@ -74,30 +73,26 @@ protected:
 
 TEST_F(PlatformTest, MoveEntryNeverReplacesAnExistingTarget)
 {
-    auto make = [](const fs::path& path, std::string_view kind, const std::string& content) {
-        if (kind == "file") {
-            write_file(path, content);
+    // f: a file; d: a directory with a file in it; e: an empty directory.
+    auto make = [](const fs::path& path, char kind) {
+        if (kind == 'f') {
+            write_file(path, path.filename().string());
             return;
         }
         fs::create_directory(path);
-        if (kind == "directory") {
-            write_file(path / "inside", content);
+        if (kind == 'd') {
+            write_file(path / "inside", path.filename().string());
         }
     };
-    const std::pair<const char*, const char*> cases[] = {
-        {"file", "file"}, {"file", "empty directory"}, {"file", "directory"},
-        {"directory", "empty directory"}, {"directory", "directory"}, {"directory", "file"},
-    };
     int number = 0;
-    for (const auto& [from_kind, to_kind] : cases) {
-        SCOPED_TRACE(std::string(from_kind) + " onto " + to_kind);
+    for (const std::string kinds : {"ff", "fe", "fd", "de", "dd", "df"}) {
         const fs::path from = root / ("from" + std::to_string(number));
         const fs::path to = root / ("to" + std::to_string(number++));
-        make(from, from_kind, "source");
-        make(to, to_kind, "target");
+        make(from, kinds[0]);
+        make(to, kinds[1]);
         const std::string before = state(from) + " " + state(to);
-        EXPECT_EQ(outcome(platform::move_entry(from.native(), to.native())), "exists");
-        EXPECT_EQ(state(from) + " " + state(to), before);
+        EXPECT_EQ(outcome(platform::move_entry(from.native(), to.native())), "exists") << kinds;
+        EXPECT_EQ(state(from) + " " + state(to), before) << kinds;
     }
 }
 
@@ -159,10 +154,19 @@ TEST_F(PlatformTest, ListedTypesAndTheStatusQueriesTheySpare)
     fs::create_symlink("file", root / "link");
     expected["link"] = unknown;
 #endif
+#ifndef _WIN32
+    const auto open_descriptors = [] {
+        return std::distance(fs::directory_iterator("/proc/self/fd"), fs::directory_iterator());
+    };
+    const auto descriptors_before = open_descriptors();
+#endif
     tarn::visit_reversed(tarn::collect_entries(root.native(), true), [&](auto path, platform::listed_type type) {
         listed[fs::path(path).filename().string()] = type;
     });
     EXPECT_EQ(listed, expected);
+#ifndef _WIN32
+    EXPECT_EQ(open_descriptors(), descriptors_before);  // every directory the walk opened is closed
+#endif
     const std::string by_type = " Skipping     ", no_match = " Skipping         ", renamed = " Would rename   ";
     const std::tuple<const char*, platform::listed_type, const char*, bool, std::string> cases[] = {
         {"file", regular, "file", false, renamed}, {"gone", regular, "gone", false, by_type},
