@@ -116,30 +116,6 @@ TEST(SplitPath, AgreesWithTheStandardLibrary)
 #endif
 }
 
-TEST(BuildSubject, NameStemOrWholePath)
-{
-    const struct {
-        const char* path;
-        bool skip_extensions;
-        bool include_directories;
-        const char* subject;
-        const char* extension;
-    } cases[] = {
-        {"./.profile", true, false, ".profile", ""},
-        {"./name.", true, false, "name", "."},
-        {"./old/x.txt", true, true, "./old/x", ".txt"},
-        {"/x.txt", false, true, "//x.txt", ""},
-    };
-    for (const auto& c : cases) {
-        tarn::run_options options;
-        options.skip_extensions = c.skip_extensions;
-        options.include_directories = c.include_directories;
-        const tarn::subject_text text = tarn::build_subject(native(c.path), options);
-        EXPECT_EQ(text.subject, with_separator(c.subject, tarn::platform::narrow_separator)) << c.path;
-        EXPECT_EQ(text.extension, c.extension) << c.path;
-    }
-}
-
 TEST(BoundedMatch, QuadraticSearchCompletesExplodingOrDeepOneIsAPatternError)
 {
     std::string result;
