@@ -15,7 +15,7 @@ TEMPORARY = re.compile(r"\.tarn-\d+-[0-9a-f]{16}\.part$")
 MTIME = 1_234_567_890_987_654_321
 # name in the tree, name after the move (under the target), content
 ITEMS = [("a.txt", "n/a.new", os.urandom(300_000)),
-         ("b.txt", "n/b.new", b"head" + bytes(1 << 20) + b"tail"),  # a hole in the middle
+         ("b.txt", "n/b.new", b"head" + bytes(1 << 20) + b"tail" + bytes(1 << 20)),  # two holes
          ("d", "n/d.new", {"inner": b"inside d"})]
 NO_FLAG, NO_LINK = "renameat2=22", "renameat2=22,link=1"
 # name, environment refusals, whether the target is on another file system
@@ -34,8 +34,12 @@ def make(root):
                 with open(os.path.join(path, inner), "wb") as stream:
                     stream.write(data)
             continue
-        with open(path, "wb") as stream:
-            stream.write(content)
+        with open(path, "wb") as stream:  # blocks of zeros left as holes
+            for at in range(0, len(content), 4096):
+                if content[at:at + 4096].strip(b"\0"):
+                    stream.seek(at)
+                    stream.write(content[at:at + 4096])
+            stream.truncate(len(content))
         os.chmod(path, 0o640)
         os.setxattr(path, "user.tarn", name.encode())
         os.utime(path, ns=(MTIME, MTIME))
