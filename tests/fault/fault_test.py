@@ -4,6 +4,7 @@ run that no file was lost, duplicated or left partial under a real name, and
 that every failure was reported."""
 
 import argparse
+import errno
 import os
 import re
 import shutil
@@ -68,6 +69,16 @@ def check_changed(result, root, target_root, target, crashed):
                                                      % (kept, copied, said)]
 
 
+def check_attribute_refused(refuse, result, root, target_root, target, crashed):
+    """a.txt arrives whole, without the attribute, and with no error line
+    (the directory's cross-device one aside)."""
+    moved = os.path.join(target_root, "n", "a.new")
+    whole = files(target_root).get(os.path.join("n", "a.new")) == ITEMS[0][2]
+    if whole and not os.listxattr(moved) and result.stderr == b"   error [rn]: Invalid cross-device link\n":
+        return []
+    return ["refused attribute: moved whole %s, error output %r" % (whole, result.stderr)]
+
+
 def check(refuse, result, root, target_root, target, crashed):
     """The faults found after one run, as text; empty when there are none."""
     faults = []
@@ -106,7 +117,7 @@ def check(refuse, result, root, target_root, target, crashed):
     return faults
 
 
-def run(binary, shim, refuse, other_fs, at=0, action="", log=None, inspect=None):
+def run(binary, shim, refuse, other_fs, at=0, action="", log=None, inspect=None, error=5):
     base = tempfile.mkdtemp(prefix="tarn-fault-")
     other = tempfile.mkdtemp(prefix="tarn-fault-", dir="/dev/shm") if other_fs else base
     try:
@@ -116,7 +127,7 @@ def run(binary, shim, refuse, other_fs, at=0, action="", log=None, inspect=None)
         target = other if other_fs else "."
         environment = dict(os.environ, LD_PRELOAD=shim, TARN_FAULT_REFUSE=refuse, TARN_FAULT_AT=str(at),
                            TARN_FAULT_ACTION=action, TARN_FAULT_LOG=log or "",
-                           TARN_FAULT_APPEND=os.path.join(root, "a.txt"))
+                           TARN_FAULT_APPEND=os.path.join(root, "a.txt"), TARN_FAULT_ERRNO=str(error))
         result = subprocess.run([binary, "-vvd", r"^[.]/([abd])([.]txt)?$", os.path.join(target, "n/$1.new")],
                                 cwd=root, env=environment, capture_output=True, timeout=60)
         crashed = action.startswith("kill") and result.returncode == -9
@@ -153,6 +164,12 @@ def main():
         for piece in ("pwrite", "renameat2" if "renameat2" in calls[start:] else "rename")[:2 if other_fs else 0]:
             faults += run(options.binary, options.shim, refuse, other_fs, calls.index(piece, start) + 1, "append",
                           inspect=lambda _, *rest: check_changed(*rest))
+            runs += 1
+        # A target file system that refuses the attribute: it is left behind
+        # and the move goes on, as the system's own move does.
+        if other_fs:
+            faults += run(options.binary, options.shim, refuse, other_fs, calls.index("fsetxattr") + 1, "fail",
+                          inspect=check_attribute_refused, error=errno.EOPNOTSUPP)
             runs += 1
         print("%s: %d counted calls, %d runs, %d faults" % (case, len(calls), runs, len(faults)))
         total += runs
