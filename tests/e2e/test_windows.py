@@ -29,25 +29,21 @@ def locale(lang):
 @unittest.skipUnless(harness.config.platform == "windows", "runs only against the Windows build")
 class windows_test(harness.tarn_case):
 
-    def map_drive(self, directory):
-        """Maps a free drive letter onto directory; returns it ("Y:")."""
+    def drive(self, directory=None):
+        """Maps a free drive letter onto directory, or else onto a new
+        directory self.other on /dev/shm, another file system; returns the
+        drive ("Y:")."""
+        if directory is None:
+            if os.stat("/dev/shm").st_dev == os.stat(self.root).st_dev:
+                self.skipTest("the temporary directory and /dev/shm share a device")
+            directory = self.other = tempfile.mkdtemp(prefix="tarn-e2e-", dir="/dev/shm")
+            self.addCleanup(shutil.rmtree, directory, True)
         devices = os.path.join(os.environ.get("WINEPREFIX") or os.path.expanduser("~/.wine"), "dosdevices")
-        if not os.path.isdir(devices):
-            self.skipTest("no Wine prefix at %s to map a drive in" % devices)
         link_path = next(os.path.join(devices, letter + ":") for letter in "yxwvutsrqponmlkjihgfed"
                          if not os.path.lexists(os.path.join(devices, letter + ":")))
         os.symlink(directory, link_path)
         self.addCleanup(os.remove, link_path)
         return os.path.basename(link_path).upper()
-
-    def other_drive(self):
-        """self.other: a new directory on /dev/shm, another file system,
-        mapped to a drive; returns the drive."""
-        if not os.path.isdir("/dev/shm") or os.stat("/dev/shm").st_dev == os.stat(self.root).st_dev:
-            self.skipTest("the temporary directory and /dev/shm share a device")
-        self.other = tempfile.mkdtemp(prefix="tarn-e2e-", dir="/dev/shm")
-        self.addCleanup(shutil.rmtree, self.other, True)
-        return self.map_drive(self.other)
 
     def assert_stopped(self, result, tree, root=None, text=b"tarn: .*No Unicode translation.*"):
         """One line on standard error, status 2, and every file as it was."""
@@ -74,8 +70,7 @@ class windows_test(harness.tarn_case):
                                     b"No Unicode translation\\." % position)
 
     def test_double_byte_code_page(self):
-        listed = subprocess.run(["locale", "-a"], capture_output=True, text=True).stdout
-        if "ja_jp.utf8" not in listed.lower().replace("-", "").split():
+        if "ja_jp.utf8" not in subprocess.run(["locale", "-a"], capture_output=True, text=True).stdout.lower():
             self.skipTest("the locale ja_JP.UTF-8 is not generated (locale-gen)")
         # One dot takes half of the one character: the new name is not valid
         # text in the code page and the run stops (the system's text is in
@@ -89,54 +84,39 @@ class windows_test(harness.tarn_case):
 
     def test_names_the_system_would_rewrite_are_reached_exactly(self):
         # Made on the Unix side. Read as typed paths, "foo." and "bar " would
-        # be "foo" and "bar", and CON the console.
-        self.tree({"foo.": "dot", "foo": "plain", "bar ": "space", "CON": "con"})
-        for pattern, replacement, old, new in (("\\.$", "_dot", "foo.", "foo_dot"),
-                                               (" $", "_sp", "bar ", "bar_sp"), ("^CON$", "con_", "CON", "con_")):
-            self.assert_run(self.tarn("-v", pattern, replacement),
-                            stdout=lines(renaming(entry(old), new, 1), stats(1, 0, 3)))
-        self.assert_tree({"foo_dot": "dot", "foo": "plain", "bar_sp": "space", "con_": "con"})
-
-    def test_stream_and_device_names_refused(self):
-        # A ':' would put the data into a stream of some carrier file; a
-        # device name would send it to the device. Nothing is made or moved,
-        # here or on another drive. Which names are refused the unit table
-        # decides; these show that no directory on the way is made first.
-        drive = self.other_drive()
-        self.tree({"f.txt": "f"})
-        for new in ("sub\\x:y.txt", "sub\\nul.txt", drive + "\\sub\\g:s", drive + "\\sub\\AUX"):
-            with self.subTest(new=new):
-                self.assert_run(self.tarn("-v", "^f[.]txt$", new), stderr=lines(rn_error("Invalid name.")),
-                                stdout=lines(renaming(entry("f.txt"), new, 1), stats(0, 1, 0)))
-                self.assert_tree({"f.txt": "f"})
-                self.assert_tree({}, root=self.other)
+        # be "foo" and "bar", and CON the console. The volume ignores case:
+        # a.TXT is refused its new name A.txt, as the name of a file that is
+        # there, itself.
+        self.tree({"foo.": "dot", "foo": "plain", "bar ": "space", "CON": "con", "a.TXT": "a"})
+        for pattern, new, line, renamed in (("\\.$", "_dot", renaming(entry("foo."), "foo_dot", 1), 1),
+                                            (" $", "_sp", renaming(entry("bar "), "bar_sp", 1), 1),
+                                            ("^CON$", "con_", renaming(entry("CON"), "con_", 1), 1),
+                                            ("a[.]TXT", "A.txt", cant_rename(entry("a.TXT"), "A.txt"), 0)):
+            self.assert_run(self.tarn("-v", pattern, new), stdout=lines(line, stats(renamed, 1 - renamed, 4)))
+        self.assert_tree({"foo_dot": "dot", "foo": "plain", "bar_sp": "space", "con_": "con", "a.TXT": "a"})
 
     def test_manifest_and_version_resource(self):
         program = pathlib.Path(harness.config.binary).read_bytes()
         # Long paths, no elevation, and no code page of its own: names are
         # converted in the user's.
-        for text in (b"<ws2:longPathAware>true</ws2:longPathAware>", b'level="asInvoker"',
-                     b'<supportedOS Id="{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"/>'):
-            self.assertIn(text, program)
         self.assertNotIn(b"activeCodePage", program)
-        for key, value in (("ProductName", "tarn"), ("FileVersion", "2.0.0"), ("ProductVersion", "2.0.0")):
-            self.assertRegex(program, re.escape(key.encode("utf-16-le")) + b"(\\0\\0)+"
-                             + re.escape((value + "\0").encode("utf-16-le")))
+        for text in (b"<ws2:longPathAware>true</ws2:longPathAware>", b'level="asInvoker"',
+                     b'<supportedOS Id="{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"/>', ("ProductName", "tarn"),
+                     ("FileVersion", "2.0.0"), ("ProductVersion", "2.0.0")):  # a version record key and its value
+            self.assertRegex(program, re.escape(text) if isinstance(text, bytes) else b"(\\0\\0)+".join(
+                re.escape(part.encode("utf-16-le")) for part in (text[0], text[1] + "\0")))
 
     def test_case_only_rename_finds_the_entry_itself(self):
-        # The volume ignores case: a file is refused, a directory skipped.
-        for option, pattern, new, tree, expected in (
-                ("-v", "a[.]TXT", "A.txt", {"a.TXT": "a"}, (cant_rename(entry("a.TXT"), "A.txt"), stats(0, 1, 0))),
-                ("-vvd", "Dir$", "dir", {"Dir": {}}, (processed(entry("Dir")), stats(0, 0, 1, True)))):
-            where = self.fresh(tree)
-            self.assert_run(self.tarn(option, pattern, new, cwd=where), stdout=lines(*expected))
-            self.assert_tree(tree, root=where)
+        # The volume ignores case: a directory whose new name differs only
+        # in case is skipped (a file is refused; see above).
+        self.tree({"Dir": {}})
+        self.assert_run(self.tarn("-vvd", "Dir$", "dir"), stdout=lines(processed(entry("Dir")), stats(0, 0, 1, True)))
+        self.assert_tree({"Dir": {}})
 
     def test_start_paths_in_windows_forms(self):
         # With -d the new name carries the start path as typed.
         top = os.path.join(self.root, "top")
-        os.makedirs(top)
-        drive, z_top, device = self.map_drive(top), windows_path(top), "\\\\?\\" + windows_path(top)
+        drive, z_top, device = self.drive(top), windows_path(top), "\\\\?\\" + windows_path(top)
         cases = [
             # start path, where the file lies below top, entry as listed, new name
             (z_top + "\\dir", "dir", z_top + "\\dir\\a.txt", z_top + "\\dir\\b.txt"),
@@ -152,30 +132,36 @@ class windows_test(harness.tarn_case):
         ]
         for start, below, listed, new in cases:
             with self.subTest(start=start):
-                shutil.rmtree(top)
+                shutil.rmtree(top, True)
                 harness.make_tree(os.path.join(top, below), {"a.txt": "a"})
                 self.assert_run(self.tarn("-vds", "a[.]txt$", "b.txt", start),
                                 stdout=lines(renaming(listed, new, 1), stats(1, 0, 0, True)))
                 self.assertEqual(os.listdir(os.path.join(top, below)), ["b.txt"])
 
-    def test_directory_creation_below_a_device_prefix(self):
-        self.tree({"f.txt": "f", "g.txt": "g"})
-        base = windows_path(self.root)
-        # A file in the way stops the creation, with or without the prefix.
-        for target in ("\\\\?\\" + base + "\\g.txt\\x\\f.txt", base + "\\g.txt\\x\\f.txt", "\\\\?\\" + base + "\\new\\deep\\f.txt"):
+    def test_refused_targets_make_nothing(self):
+        # A ':' would put the data into a stream of some carrier file; a
+        # device name would send it to the device; a file in the way stops
+        # the directories, below a device prefix too. Nothing is made or
+        # moved, here or on another drive. Which names are refused the unit
+        # table decides; these show that no directory on the way is made first.
+        drive, base = self.drive(), windows_path(self.root)
+        self.tree(before := {"f.txt": "f", "g.txt": "g"})
+        invalid, exists = lines(rn_error("Invalid name.")), lines(cd_error(harness.system_text("exists")))
+        for target, err in (("sub\\x:y.txt", invalid), ("sub\\nul.txt", invalid), (drive + "\\sub\\g:s", invalid),
+                            (drive + "\\sub\\AUX", invalid), ("\\\\?\\" + base + "\\g.txt\\x\\f.txt", exists),
+                            (base + "\\g.txt\\x\\f.txt", exists), ("\\\\?\\" + base + "\\new\\deep\\f.txt", b"")):
             with self.subTest(target=target):
-                made = "new" in target
-                self.assert_run(self.tarn("-v", "^f[.]txt$", target), stderr=b"" if made else lines(
-                    cd_error(harness.system_text("exists"))), stdout=lines(renaming(entry("f.txt"), target, 1),
-                                                                         stats(made, not made, 1)))
-                self.assert_tree({"g.txt": "g", "new": {"deep": {"f.txt": "f"}}} if made else {"f.txt": "f", "g.txt": "g"})
+                self.assert_run(self.tarn("-v", "^f[.]txt$", target), stderr=err,
+                                stdout=lines(renaming(entry("f.txt"), target, 1), stats(not err, bool(err), 1)))
+                self.assert_tree(before if err else {"g.txt": "g", "new": {"deep": {"f.txt": "f"}}})
+                self.assert_tree({}, root=self.other)
 
     def test_move_to_another_drive(self):
         # Watched while a large file is copied: the copy is listed under a
         # temporary name beside the target and under the real name only whole.
         # The read-only attribute and the times travel with it, and the
         # read-only source is deleted all the same.
-        drive = self.other_drive()
+        drive = self.drive()
         content, sub, target = os.urandom(64 << 20), os.path.join(self.other, "sub"), drive + "\\sub\\f.txt"
         self.tree({"f.txt": content, "d": {"f": "x"}})
         os.chmod(os.path.join(self.root, "f.txt"), 0o444)
@@ -199,8 +185,7 @@ class windows_test(harness.tarn_case):
         # A directory is not moved: Wine answers access denied where Windows
         # gives its cross-device error; either way the [rn] line reports it.
         result = self.tarn("-dv", "^.*d$", drive + "\\d")
-        self.assertEqual((result.stdout, result.returncode), (lines(
-            renaming(entry("d"), drive + "\\d", 1), stats(0, 1, 0, True)), 0))
-        self.assertEqual((result.stderr[:15], result.stderr.count(b"\n")), (rn_error("").encode(), 1))
+        self.assertEqual((result.stdout, result.returncode, result.stderr[:15], result.stderr.count(b"\n")), (
+            lines(renaming(entry("d"), drive + "\\d", 1), stats(0, 1, 0, True)), 0, rn_error("").encode(), 1))
         self.assert_tree({"d": {"f": "x"}})
         self.assert_tree({"sub": {"f.txt": content}}, root=self.other)
