@@ -4,6 +4,7 @@ and the tree left behind, with the separator and line end of the platform."""
 
 import os
 import shlex
+import stat
 import subprocess
 import tempfile
 import unittest
@@ -42,6 +43,9 @@ class link:
     target: str
 
 
+fifo = "<named pipe>"  # a special file, neither a file nor a directory
+
+
 def make_tree(root, description):
     os.makedirs(root, exist_ok=True)
     for name, value in description.items():
@@ -50,6 +54,8 @@ def make_tree(root, description):
             make_tree(full, value)
         elif isinstance(value, link):
             os.symlink(value.target, full)
+        elif value is fifo:
+            os.mkfifo(full)
         else:
             with open(full, "wb") as stream:
                 stream.write(as_bytes(value))
@@ -61,6 +67,8 @@ def snapshot(root):
         for item in entries:
             if item.is_symlink():
                 result[item.name] = link(os.readlink(item.path))
+            elif stat.S_ISFIFO(item.stat().st_mode):
+                result[item.name] = fifo
             elif item.is_dir():
                 result[item.name] = snapshot(item.path)
             else:
@@ -71,7 +79,7 @@ def snapshot(root):
 
 def normalised(description):
     return {name: normalised(value) if isinstance(value, dict)
-            else value if isinstance(value, link) else as_bytes(value)
+            else value if isinstance(value, link) or value is fifo else as_bytes(value)
             for name, value in description.items()}
 
 

@@ -92,6 +92,9 @@ def rows():
     if harness.is_posix():
         odd, new = path("src", 'q"x\\y.txt'), 'Q"x\\y.txt'
         table.append(({"src": {'q"x\\y.txt': "Q"}}, "", "q", "Q", [("ok", odd, new)], [], {"src": {}, new: "Q"}))
+        # A special file is neither renamed nor taken for absent as a target.
+        table.append(({"src": {"a.txt": "A"}, "b.txt": harness.fifo}, "", "a", "b", [("exists", a, "b.txt")], [], None))
+        table.append(({"src": {"p": harness.fifo}}, "", "p", "q", [("type", path("src", "p"))], [], None))
         # A directory cannot move into itself: the directories for the target
         # are made, then the system refuses the rename.
         inside = path(".", "a", "b", "a")

@@ -59,16 +59,18 @@ class unhandled_error_test(harness.tarn_case):
 
     def test_refused_listing_or_status_stops_the_run(self):
         # A subdirectory that cannot be listed in a recursive walk; a start
-        # directory below one that can be listed but not searched, whose
-        # status query is refused, which is not the same as absent.
+        # directory, and a matching entry, below one that can be listed but
+        # not searched, whose status query is refused: not the same as absent.
         user = unprivileged()
-        tree = {"a.txt": "a", "locked": {"a.txt": "a", "inner": {}}}
+        tree = {"locked": {"a.txt": "a"}}
         self.tree(tree)
         locked = os.path.join(self.root, "locked")
         for directory, _, _ in os.walk(self.root):
             os.chmod(directory, 0o777)
         cases = [(0, ["-rv", "a", "b"], "recursive_directory_iterator::operator++", "./locked"),
-                 (0o666, ["-sv", "a", "b", "locked/inner"], "status", "locked/inner")]
+                 (0o666, ["-sv", "a", "b", "locked/a.txt"], "status", "locked/a.txt"),
+                 # Listed, so it matches, but its status cannot be asked.
+                 (0o444, ["-rv", "a", "b"], "status", "./locked/a.txt")]
         for mode, args, operation, shown in cases:
             with self.subTest(args=args):
                 os.chmod(locked, mode)

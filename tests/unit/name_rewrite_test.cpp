@@ -84,7 +84,7 @@ TEST(SplitPath, AgreesWithTheStandardLibrary)
     const char* paths[] = {
         "./photo.jpeg", "./archive.tar.gz", "./.profile", "./README", "./name.", "./sub/f.txt",
         "/x.txt", "a//b.c", "./..a", "./.a.b", "photos/2020/IMG_1.JPG", "x", ".hidden.",
-        "./a b/c d.e f",
+        "./a b/c d.e f", "./...", "x/..a.",
     };
     auto check = [](const tarn::platform::native_string& path, const std::string& label) {
         const std::filesystem::path reference(path);
