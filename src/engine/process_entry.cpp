@@ -46,7 +46,9 @@ rename_tally process_entry(platform::native_view entry, platform::listed_type li
                            const run_options& options)
 {
     rename_tally tally;
-    const platform::native_string path = platform::listed_path(entry);
+    // The form the system needs is made only when a query is asked: on
+    // Windows it costs a call, and most entries are never queried.
+    auto entry_status = [entry] { return query_status(platform::listed_path(entry), "status", entry); };
 
     // The listing's type stands in for the status query up to the match, so
     // a run asks about what it may rename, not about the whole tree. Within
@@ -61,7 +63,7 @@ rename_tally process_entry(platform::native_view entry, platform::listed_type li
     // link leads to may change at any time.
     bool queried = false;
     if (listed == platform::listed_type::unknown) {
-        if (!wanted(query_status(path, "status", entry), options)) {
+        if (!wanted(entry_status(), options)) {
             return skip_unwanted(entry, options);
         }
         queried = true;
@@ -80,7 +82,7 @@ rename_tally process_entry(platform::native_view entry, platform::listed_type li
     }
     new_name += subject.extension;
     // Asked afresh before anything depends on the entry's type.
-    if (!queried && !wanted(query_status(path, "status", entry), options)) {
+    if (!queried && !wanted(entry_status(), options)) {
         return skip_unwanted(entry, options);
     }
 
@@ -88,7 +90,7 @@ rename_tally process_entry(platform::native_view entry, platform::listed_type li
     const platform::native_string target = native_or_stop(new_name);
     if (query_status(target, "exists", target) != platform::entry_type::none) {
         // Asked again: the entry may have changed since the type filter.
-        if (query_status(path, "status", entry) == platform::entry_type::directory) {
+        if (entry_status() == platform::entry_type::directory) {
             tally.skipped = 1;
             if (options.verbosity > 1) {
                 write_line(std::cout, " Processed        '" + quoted_path(old_text) + "' ...");
