@@ -1,4 +1,4 @@
-"""A runaway pattern, moves to another file system, and errors that stop the run."""
+"""A runaway pattern, a link moved to another file system, and errors that stop the run."""
 
 import os
 import shutil
@@ -10,17 +10,7 @@ import harness
 from harness import entry, lines, renaming, stats
 
 
-def unprivileged():
-    """Who runs a permission test: nobody when the suite runs as root (root
-    ignores permissions), else the caller."""
-    if os.geteuid() != 0:
-        return None
-    if shutil.which("setpriv") is None:
-        raise unittest.SkipTest("running as root and setpriv is not available")
-    return (65534, 65534)
-
-
-class runaway_pattern_test(harness.tarn_case):
+class safety_test(harness.tarn_case):
 
     def test_exploding_pattern_ends_as_pattern_error_keeping_done_renames(self):
         # With -rd the file inside comes first: its subject holds a "c" and it
@@ -33,53 +23,49 @@ class runaway_pattern_test(harness.tarn_case):
                         stderr=harness.pattern_error("((.)*)*c"))
         self.assert_tree({long_name: {}, "done": "c"})
 
-
-class cross_file_system_test(harness.tarn_case):
-
     @harness.posix_only("moves to /dev/shm, a tmpfs of the native system")
-    def test_link_is_not_moved(self):
+    def test_link_is_not_moved_to_another_file_system(self):
         # The link itself would move: it fails with the system's cross-device
         # text and stays where it is. (Files are the fault test's.)
         if not os.path.isdir("/dev/shm") or os.stat("/dev/shm").st_dev == os.stat(self.root).st_dev:
             self.skipTest("the temporary directory and /dev/shm share a device")
         other = tempfile.mkdtemp(prefix="tarn-e2e-", dir="/dev/shm")
         self.addCleanup(shutil.rmtree, other, True)
-        tree = {"f": "x", "l": harness.link("f")}
-        self.tree(tree)
+        self.tree(tree := {"f": "x", "l": harness.link("f")})
         target = os.path.join(other, "l")
-        self.assert_run(self.tarn("-v", "^l$", target),
-                        stdout=lines(renaming(entry("l"), target, 1), stats(0, 1, 1)),
+        self.assert_run(self.tarn("-v", "^l$", target), stdout=lines(renaming(entry("l"), target, 1), stats(0, 1, 1)),
                         stderr=lines(harness.rn_error(harness.system_text("cross_device"))))
         self.assert_tree(tree)
         self.assert_tree({}, root=other)
 
-
-@harness.posix_only("uses POSIX permissions")
-class unhandled_error_test(harness.tarn_case):
-
+    @harness.posix_only("uses POSIX permissions")
     def test_refused_listing_or_status_stops_the_run(self):
         # A subdirectory that cannot be listed in a recursive walk; a start
         # directory, and a matching entry, below one that can be listed but
         # not searched, whose status query is refused: not the same as absent.
-        user = unprivileged()
-        tree = {"locked": {"a.txt": "a"}}
-        self.tree(tree)
+        # Root ignores permissions, so as root the runs are nobody's.
+        prefix = []
+        if os.geteuid() == 0:
+            if shutil.which("setpriv") is None:
+                raise unittest.SkipTest("running as root and setpriv is not available")
+            prefix = ["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--"]
+        self.tree(tree := {"locked": {"a.txt": "a"}})
         locked = os.path.join(self.root, "locked")
         for directory, _, _ in os.walk(self.root):
             os.chmod(directory, 0o777)
-        cases = [(0, ["-rv", "a", "b"], "recursive_directory_iterator::operator++", "./locked"),
-                 (0o666, ["-sv", "a", "b", "locked/a.txt"], "status", "locked/a.txt"),
-                 # Listed, so it matches, but its status cannot be asked.
-                 (0o444, ["-rv", "a", "b"], "status", "./locked/a.txt")]
-        for mode, args, operation, shown in cases:
+        for mode, args, operation, shown in (
+                (0, ["-rv", "a", "b"], "recursive_directory_iterator::operator++", "./locked"),
+                (0o666, ["-sv", "a", "b", "locked/a.txt"], "status", "locked/a.txt"),
+                (0o444, ["-rv", "a", "b"], "status", "./locked/a.txt")):  # listed, so it matches
             with self.subTest(args=args):
                 os.chmod(locked, mode)
-                result = self.tarn(*args, user=user)
+                result = self.tarn(*args, prefix=prefix)
                 os.chmod(locked, 0o777)
                 self.assert_run(result, status=2, stderr=lines(
                     'tarn: %s failed for "%s": Permission denied' % (operation, shown)))
                 self.assert_tree(tree)
 
+    @harness.posix_only("writes to /dev/full")
     def test_report_that_cannot_be_written_is_not_a_success(self):
         # The renames are done; the run says the report was lost.
         self.tree({"a.txt": "a"})
