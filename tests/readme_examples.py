@@ -4,8 +4,8 @@ PATH, and compares what the command prints with the lines below it.
 
     readme_examples.py README BINARY
 
-A tarn command's lines are compared in any order but the last (the summary),
-because the entries are reported in the order the directory lists them, which
+The report lines of a tarn command are compared in any order but the last (the
+summary), because the entries are reported in the order the directory lists them, which
 is the file system's own."""
 
 import os
@@ -27,7 +27,7 @@ def examples(text):
 
 
 def same_output(command, actual, expected):
-    if command.startswith("tarn "):
+    if command.startswith("tarn ") and "[STATS]" in "".join(expected[-1:]):
         return sorted(actual) == sorted(expected) and actual[-1:] == expected[-1:]
     return actual == expected
 

@@ -133,33 +133,6 @@ def pattern_error(pattern=None):
                  "Aborted.")
 
 
-help_text = """
- This is tarn - move files using regular expressions.
-
- USAGE:
-\ttarn [COMMANDS]
-\ttarn [OPTIONS] <regex> <replacement> [<startpath>]
-
- OPTIONS (any combination):
-\t-r\tRecurse into subdirectories.
-\t-E\tSkip file extensions while renaming.
-\t-d\tAlso rename directories on the way.
-\t-s\tSets the start directory to the last parameter;
-\t\telse, tarn will start in '.'.
-\t-f\tOnly replaces the first occurrence in each name.
-\t-v\tVerbose logging.
-\t-vv\tVery verbose logging.
-\t-n\tDry run - don't modify anything just yet.
-
- COMMANDS:
-\t-V\tDisplay the tarn version and exit.
-\t-h\tDisplay this help screen and exit.
-
- You can use $1, $2 etc. in your replacement strings for back-
- references.
-""".split("\n")
-
-
 class tarn_case(unittest.TestCase):
     maxDiff = None
     temp_base = None  # where temporary trees are made; None: the system's default
