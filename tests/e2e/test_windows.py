@@ -45,39 +45,30 @@ class windows_test(harness.tarn_case):
         self.addCleanup(os.remove, link_path)
         return os.path.basename(link_path).upper()
 
-    def assert_stopped(self, result, tree, root=None, text=b"tarn: .*No Unicode translation.*"):
-        """One line on standard error, status 2, and every file as it was."""
-        self.assertEqual((result.returncode, result.stdout), (2, b""))
-        self.assertRegex(result.stderr, b"\\A" + text + b"\r\n\\Z")
-        self.assert_tree(tree, root=root)
-
-    def test_text_outside_the_code_page_stops_the_run(self):
+    def test_names_and_arguments_convert_exactly_or_stop_the_run(self):
         # Under code page 1252 a Japanese name has no narrow text: whatever
         # the pattern, the run stops before renaming it, even below a
-        # directory whose own name the pattern leaves alone.
-        tree = {"\u65e5\u672c.txt": "kept", "\u65e5": {"a.txt": "a"}}
-        self.tree(tree)
-        for args in (("-v", ".*"), ("-vd", ".*"), ("-vn", ".*"), ("-rv", "zzz")):
-            with self.subTest(args=args):
-                self.assert_stopped(self.tarn(*args, "x", env=locale("C.UTF-8")), tree)
-        # Read narrow, the l with a stroke would be the pattern "l" and
-        # infinity an "8": each would rename a file here.
-        where = self.fresh({"l.txt": "l", "8.txt": "8"})
-        for args, position in ((("\u0142", "_"), 1), (("-v", "\u221e", "_"), 2), (("-v", "x", "\u221e"), 3)):
-            with self.subTest(args=args):
-                self.assert_stopped(self.tarn(*args, cwd=where, env=locale("C.UTF-8")), {"l.txt": "l", "8.txt": "8"},
-                                    where, b"tarn: argument %d has no exact form in the code page: "
-                                    b"No Unicode translation\\." % position)
-
-    def test_double_byte_code_page(self):
-        if "ja_jp.utf8" not in subprocess.run(["locale", "-a"], capture_output=True, text=True).stdout.lower():
+        # directory whose own name the pattern leaves alone. Read narrow, the
+        # l with a stroke would be the pattern "l" and infinity an "8": each
+        # would rename a file. Under 932 one dot takes half of the character,
+        # so the new name is no text in the code page (the system's text is in
+        # Japanese); two dots take it whole and the report prints its bytes.
+        japanese = "ja_jp.utf8" in subprocess.run(["locale", "-a"], capture_output=True, text=True).stdout.lower()
+        wide, narrow = {"\u65e5\u672c.txt": "kept", "\u65e5": {"a.txt": "a"}}, {"l.txt": "l", "8.txt": "8"}
+        no_form = b"tarn: argument %d has no exact form in the code page: No Unicode translation\\."
+        cases = [(wide, "C.UTF-8", (letters, pattern, "x"), b"tarn: .*No Unicode translation.*")
+                 for letters, pattern in (("-v", ".*"), ("-vd", ".*"), ("-vn", ".*"), ("-rv", "zzz"))]
+        cases += [(narrow, "C.UTF-8", args, no_form % position) for args, position in
+                  ((("\u0142", "_"), 1), (("-v", "\u221e", "_"), 2), (("-v", "x", "\u221e"), 3))]
+        cases += [({"\u65e5.txt": "x"}, "ja_JP.UTF-8", ("-v", "^.", ""), b"tarn: .*")] if japanese else []
+        for tree, lang, args, text in cases:
+            with self.subTest(args=args, lang=lang):
+                result = self.tarn(*args, cwd=(where := self.fresh(tree)), env=locale(lang))
+                self.assertEqual((result.returncode, result.stdout), (2, b""))
+                self.assertRegex(result.stderr, b"\\A" + text + b"\r\n\\Z")
+                self.assert_tree(tree, root=where)
+        if not japanese:
             self.skipTest("the locale ja_JP.UTF-8 is not generated (locale-gen)")
-        # One dot takes half of the one character: the new name is not valid
-        # text in the code page and the run stops (the system's text is in
-        # Japanese). Two dots take it whole; the report prints its two bytes.
-        where = self.fresh({"\u65e5.txt": "x"})
-        self.assert_stopped(self.tarn("-v", "^.", "", cwd=where, env=locale("ja_JP.UTF-8")),
-                            {"\u65e5.txt": "x"}, root=where, text=b"tarn: .*")
         self.assert_run(self.tarn("-v", "^..", "x", cwd=where, env=locale("ja_JP.UTF-8")), stdout=
                         b" Renaming       '\".\\\\\x93\xfa.txt\"' to 'x.txt' ...\r\n" + lines(stats(1, 0, 0)))
         self.assert_tree({"x.txt": "x"}, root=where)
