@@ -135,10 +135,9 @@ def pattern_error(pattern=None):
 
 class tarn_case(unittest.TestCase):
     maxDiff = None
-    temp_base = None  # where temporary trees are made; None: the system's default
 
     def setUp(self):
-        temp = tempfile.TemporaryDirectory(prefix="tarn-e2e-", dir=self.temp_base)
+        temp = tempfile.TemporaryDirectory(prefix="tarn-e2e-")
         self.root = temp.name
         self.addCleanup(temp.cleanup)
         # Tests take permissions away; give them back so everything goes.
@@ -151,9 +150,7 @@ class tarn_case(unittest.TestCase):
 
     def fresh(self, description):
         """A new directory holding the tree, one per row of a table."""
-        self.count = getattr(self, "count", 0) + 1
-        directory = os.path.join(self.root, "case%d" % self.count)
-        make_tree(directory, description)
+        make_tree(directory := tempfile.mkdtemp(prefix="case", dir=self.root), description)
         return directory
 
     def tarn(self, *args, cwd=None, timeout=30, prefix=(), **options):
