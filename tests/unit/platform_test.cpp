@@ -1,5 +1,7 @@
 // The platform layer against a real file system: moves never replace an
 // existing entry, and directory creation reports the error that matters.
+// On Windows also its own rules: the parts of a path that are never created,
+// the exact code-page conversion and the error texts.
 
 #include "engine/engine.h"
 #include "platform/platform.h"
@@ -12,10 +14,14 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <set>
 #include <string>
-#include <utility>
 #include <system_error>
 #include <tuple>
+#include <utility>
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 namespace {
 
@@ -27,19 +33,20 @@ void write_file(const fs::path& path, const std::string& content)
     std::ofstream(path, std::ios::binary) << content;
 }
 
-// An entry as text: a file's content, "{name:...}" for a directory (at most
-// one entry in these tests), "<missing>".
-std::string state(const fs::path& path)
+std::string read_file(const fs::path& path)
 {
-    if (fs::is_directory(path)) {
-        std::string text = "{";
-        for (const auto& item : fs::directory_iterator(path)) {
-            text += item.path().filename().string() + ":" + state(item.path());
-        }
-        return text + "}";
-    }
     std::ifstream stream(path, std::ios::binary);
-    return stream ? std::string(std::istreambuf_iterator<char>(stream), {}) : "<missing>";
+    return std::string(std::istreambuf_iterator<char>(stream), {});
+}
+
+// Every entry below a directory, each file with its content.
+std::set<std::string> tree(const fs::path& path)
+{
+    std::set<std::string> entries;
+    for (const auto& item : fs::recursive_directory_iterator(path)) {
+        entries.insert(item.path().string() + (item.is_directory() ? "/" : "=" + read_file(item.path())));
+    }
+    return entries;
 }
 
 // An outcome as text: "ok", "exists", "not found" or the system's own text.
@@ -59,9 +66,8 @@ protected:
     {
         const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
         root = fs::temp_directory_path() / ("tarn-platform-" + std::to_string(stamp));
-        fs::create_directories(root);
-        write_file(root / "file", "f");
         fs::create_directories(root / "have" / "some");
+        write_file(root / "file", "f");
     }
     void TearDown() override
     {
@@ -73,26 +79,13 @@ protected:
 
 TEST_F(PlatformTest, MoveEntryNeverReplacesAnExistingTarget)
 {
-    // f: a file; d: a directory with a file in it; e: an empty directory.
-    auto make = [](const fs::path& path, char kind) {
-        if (kind == 'f') {
-            write_file(path, path.filename().string());
-            return;
-        }
-        fs::create_directory(path);
-        if (kind == 'd') {
-            write_file(path / "inside", path.filename().string());
-        }
-    };
-    int number = 0;
-    for (const std::string kinds : {"ff", "fe", "fd", "de", "dd", "df"}) {
-        const fs::path from = root / ("from" + std::to_string(number));
-        const fs::path to = root / ("to" + std::to_string(number++));
-        make(from, kinds[0]);
-        make(to, kinds[1]);
-        const std::string before = state(from) + " " + state(to);
-        EXPECT_EQ(outcome(platform::move_entry(from.native(), to.native())), "exists") << kinds;
-        EXPECT_EQ(state(from) + " " + state(to), before) << kinds;
+    write_file(root / "other", "o");
+    fs::create_directory(root / "empty");
+    const std::set<std::string> before = tree(root);
+    for (const auto& [from, to] : {std::pair{"other", "file"}, {"have", "empty"}, {"empty", "have"},
+                                   {"file", "empty"}, {"file", "have"}, {"have", "file"}}) {
+        EXPECT_EQ(outcome(platform::move_entry((root / from).native(), (root / to).native())), "exists") << from;
+        EXPECT_EQ(tree(root), before) << from << " onto " << to;
     }
 }
 
@@ -102,40 +95,29 @@ TEST_F(PlatformTest, CreateDirectoryAndCreateMissingDirectories)
 #ifndef _WIN32
     fs::create_directory(root / "real");
     fs::create_directory_symlink("real", root / "to_dir");
-    fs::create_symlink("file", root / "to_file");
     fs::create_symlink("nowhere", root / "dangling");
 #endif
-    const std::string too_long(300, 'z');
-    const struct {
-        fs::path path;
-        bool missing_too;  // create_missing_directories rather than one level
-        std::string expected;
-    } cases[] = {
-        {root / "new", false, "ok"},
-        {root / "have", false, "ok"},
-        {root / "file", false, "exists"},
-        {root / "none" / "x", false, "not found"},
-        {root / "file" / "x", false, "not found"},
-        {root / "have" / "some" / "more", true, "ok"},
+    const std::tuple<fs::path, bool, std::string> cases[] = {
+        // path, create_missing_directories rather than one level, outcome
+        {root / "new", false, "ok"}, {root / "have", false, "ok"}, {root / "file", false, "exists"},
+        {root / "none" / "x", false, "not found"}, {root / "file" / "x", false, "not found"},
         // The file fails with "exists", every element behind it with a
         // not-found error: the step reports the file, not the last failure.
-        {root / "file" / "a" / "b", true, "exists"},
+        {root / "have" / "some" / "more", true, "ok"}, {root / "file" / "a" / "b", true, "exists"},
         {root / "have" / "plain", true, "exists"},
 #ifndef _WIN32
-        {root / "to_dir", false, "ok"},
-        {root / "to_file", false, "exists"},
-        {root / "dangling", false, "exists"},
-        {root / "made" / "also" / too_long / "c", true, "File name too long"},
+        {root / "to_dir", false, "ok"}, {root / "dangling", false, "exists"},
+        {root / "made" / "also" / std::string(300, 'z') / "c", true, "File name too long"},
 #endif
     };
-    for (const auto& c : cases) {
-        const std::error_code error = c.missing_too ? tarn::create_missing_directories(c.path.native())
-                                                    : platform::create_directory(c.path.native());
-        EXPECT_EQ(outcome(error), c.expected) << c.path;
+    for (const auto& [path, missing_too, expected] : cases) {
+        const std::error_code error = missing_too ? tarn::create_missing_directories(path.native())
+                                                  : platform::create_directory(path.native());
+        EXPECT_EQ(outcome(error), expected) << path;
         std::error_code ignored;
-        EXPECT_EQ(fs::is_directory(c.path, ignored), c.expected == "ok") << c.path;
+        EXPECT_EQ(fs::is_directory(path, ignored), expected == "ok") << path;
     }
-    EXPECT_EQ(state(root / "file") + state(root / "have" / "plain"), "fp");
+    EXPECT_EQ(read_file(root / "file") + read_file(root / "have" / "plain"), "fp");
 #ifndef _WIN32
     EXPECT_FALSE(fs::exists(root / "nowhere"));
     EXPECT_TRUE(fs::is_directory(root / "made" / "also"));  // made before the failure, kept
@@ -149,15 +131,11 @@ TEST_F(PlatformTest, ListedTypesAndTheStatusQueriesTheySpare)
 {
     using enum platform::listed_type;
     std::map<std::string, platform::listed_type> listed;
-    std::map<std::string, platform::listed_type> expected{{"file", regular}, {"have", directory}, {"some", directory}};
+    decltype(listed) expected{{"file", regular}, {"have", directory}, {"some", directory}};
 #ifndef _WIN32
     fs::create_symlink("file", root / "link");
     expected["link"] = unknown;
-#endif
-#ifndef _WIN32
-    const auto open_descriptors = [] {
-        return std::distance(fs::directory_iterator("/proc/self/fd"), fs::directory_iterator());
-    };
+    const auto open_descriptors = [] { return std::distance(fs::directory_iterator("/proc/self/fd"), {}); };
     const auto descriptors_before = open_descriptors();
 #endif
     tarn::visit_reversed(tarn::collect_entries(root.native(), true), [&](auto path, platform::listed_type type) {
@@ -182,5 +160,101 @@ TEST_F(PlatformTest, ListedTypesAndTheStatusQueriesTheySpare)
         EXPECT_EQ(line.substr(0, line.find('\'')), lead) << name << " listed as " << static_cast<int>(type);
     }
 }
+
+#ifdef _WIN32
+TEST(WindowsPaths, CreationRootAndBareDrive)
+{
+    const std::pair<const wchar_t*, const wchar_t*> cases[] = {
+        // path, the part of it never created
+        {L"x\\y", L""}, {L"D:\\x\\y", L"D:\\"}, {L"D:x\\y", L"D:"}, {L"\\x\\y", L"\\"},
+        {L"\\\\server\\share\\x", L"\\\\server\\"}, {L"\\\\server", L"\\\\server"}, {L"\\??\\D:\\x", L"\\??\\D:\\"},
+        {L"\\\\?\\D:\\x\\y", L"\\\\?\\D:\\"}, {L"\\\\?\\D:", L"\\\\?\\D:"}, {L"\\\\?\\Volume{1}\\x", L"\\\\?\\"},
+    };
+    for (const auto& [text, never_created] : cases) {
+        const platform::native_view path(text);
+        EXPECT_EQ(path.substr(0, platform::creation_root_length(path)), never_created)
+            << platform::display_text(path);
+    }
+    for (const auto& [path, bare] : {std::pair{L"D:", true}, {L"z:", true}, {L"D:\\", false}, {L"1:", false}}) {
+        EXPECT_EQ(platform::is_bare_drive(path), bare) << platform::display_text(path);
+    }
+}
+
+// A listed path reaches exactly its entry: the typed part is resolved as the
+// system resolves it, every name is kept, and the result is in long form.
+TEST(WindowsPaths, ListedPathLongForm)
+{
+    wchar_t buffer[4096];
+    const std::wstring cwd(buffer, GetCurrentDirectoryW(4096, buffer));
+    ASSERT_EQ(cwd.substr(1, 2), L":\\") << "the test expects a current directory on a drive";
+    const std::wstring here = L"\\\\?\\" + (cwd.back() == L'\\' ? cwd.substr(0, cwd.size() - 1) : cwd);
+    const std::pair<std::wstring, std::wstring> cases[] = {
+        {L".", here}, {L"a\\.\\..\\b/c \\CON", here + L"\\b\\c \\CON"}, {L"D:/..", L"\\\\?\\D:\\"},
+        {L"\\x\\..\\y.", L"\\\\?\\" + cwd.substr(0, 2) + L"\\y."}, {L"D:\\x\\..\\..\\y", L"\\\\?\\D:\\y"},
+        {L"\\\\server\\share\\a\\..\\..\\b.", L"\\\\?\\UNC\\server\\share\\b."},
+        {L"//server/share", L"\\\\?\\UNC\\server\\share\\"}, {L"\\\\.\\D:\\a\\.\\b ", L"\\\\?\\D:\\a\\b "},
+        {L"\\\\?\\D:\\a\\..\\b.", L"\\\\?\\D:\\a\\..\\b."},
+    };
+    for (const auto& [path, expected] : cases) {
+        EXPECT_EQ(platform::listed_path(path), expected) << platform::display_text(path);
+    }
+}
+
+// New names that would address a data stream or a device are refused.
+TEST(WindowsPaths, StreamAndDeviceNamesRefused)
+{
+    for (const wchar_t* name : {L"b.txt", L"a:b", L"\\\\?\\D:\\x", L"D:\\x\\", L"CONSOLE", L"COM0", L"LPT10",
+                                L"xNUL", L"\\\\?\\D:\\CON", L"\\\\server\\share\\x"}) {
+        EXPECT_FALSE(platform::check_new_name(name)) << platform::display_text(name);
+    }
+    for (const wchar_t* name : {L"ab:c", L"x\\a:b\\c.txt", L"D:\\f.txt:s", L"\\\\?\\D:\\x:y", L"con.txt", L"NUL ",
+                                L"sub\\AUX\\x.txt", L"lpt9.tar.gz", L"COM\x00B9 .txt", L"\\\\srv\\share\\a:b"}) {
+        const std::error_code error = platform::check_new_name(name);
+        EXPECT_EQ(error.value(), ERROR_INVALID_NAME) << platform::display_text(name);
+        EXPECT_TRUE(platform::is_not_found(error));
+    }
+    EXPECT_TRUE(platform::is_not_found(platform::not_a_directory_error()));  // a path through a file
+    EXPECT_FALSE(platform::is_not_found(std::error_code(ERROR_ACCESS_DENIED, std::system_category())));
+}
+
+// Whatever the code page, a name converts exactly or not at all: a best-fit
+// or default character in its place would name another file. Code page 1252
+// would best-fit A with a macron to "A"; a lone surrogate has no narrow form
+// in any code page.
+TEST(WindowsNames, ConversionIsExactOrAnError)
+{
+    const bool latin = (AreFileApisANSI() ? GetACP() : GetOEMCP()) == 1252;
+    const std::wstring surrogate(L"a\xD800" L"b");
+    const std::pair<std::wstring, const char*> cases[] = {
+        // name, its narrow form under code page 1252 or none
+        {L"plain name.txt", "plain name.txt"}, {L"", ""}, {L"caf\x00E9", "caf\xE9"}, {surrogate, nullptr},
+        {L"\x0100", nullptr}, {L"\x65E5\x672C", nullptr},
+    };
+    for (const auto& [name, narrow] : cases) {
+        if (!latin && name != surrogate) {
+            continue;  // the code page decides; the end-to-end cases cover 932
+        }
+        std::error_code error;
+        EXPECT_EQ(platform::narrow_text(name, error), narrow ? narrow : "") << platform::display_text(name);
+        EXPECT_EQ(error.value(), narrow ? 0 : ERROR_NO_UNICODE_TRANSLATION);
+        if (narrow) {
+            EXPECT_EQ(platform::native_text(narrow, error), name);
+            EXPECT_FALSE(error);
+        }
+    }
+}
+
+TEST(WindowsErrors, UnknownCodesAndTextsOverSeveralLines)
+{
+    // A code with no system text gets a fixed one; a text over several
+    // lines becomes one line.
+    EXPECT_EQ(platform::error_text(std::error_code(0x7FFF1234, std::system_category())), "unknown error");
+    struct two_lines : std::error_category {
+        const char* name() const noexcept override { return "two lines"; }
+        std::string message(int) const override { return "First line.\r\n\r\nSecond line.\r\n"; }
+    } category;
+    EXPECT_EQ(platform::error_text(std::error_code(1, category)), "First line. Second line.");
+}
+#endif
 
 }  // namespace
