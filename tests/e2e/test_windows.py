@@ -90,24 +90,22 @@ class windows_test(harness.tarn_case):
         top = os.path.join(self.root, "top")
         drive, z_top, device = self.drive(top), windows_path(top), "\\\\?\\" + windows_path(top)
         cases = [
-            # start path, where the file lies below top, entry as listed, new name
-            (z_top + "\\dir", "dir", z_top + "\\dir\\a.txt", z_top + "\\dir\\b.txt"),
-            (z_top + "\\dir\\", "dir", z_top + "\\dir\\a.txt", z_top + "\\dir\\b.txt"),
-            (device + "\\dir", "dir", device + "\\dir\\a.txt", device + "\\dir\\b.txt"),
-            ("top/dir", "dir", "top/dir\\a.txt", "top/dir\\b.txt"),
+            # start path, where the file lies below top, the entry's parent as listed, the new name's
+            (z_top + "\\dir", "dir", z_top + "\\dir\\", None), (z_top + "\\dir\\", "dir", z_top + "\\dir\\", None),
+            (device + "\\dir", "dir", device + "\\dir\\", None), ("top/dir", "dir", "top/dir\\", None),
             # Below a drive's root the parent text ends with a separator
-            # already, so the subject holds two.
-            (drive + "\\", "", drive + "\\a.txt", drive + "\\\\b.txt"),
-            # A bare drive lists its current directory as Y:name; the subject
-            # puts the root's separator in.
-            (drive, "", drive + "a.txt", drive + "\\b.txt"),
+            # already, so the subject holds two. A bare drive lists its
+            # current directory as Y:name; the subject puts the root's
+            # separator in.
+            (drive + "\\", "", drive + "\\", drive + "\\\\"), (drive, "", drive, drive + "\\"),
         ]
-        for start, below, listed, new in cases:
+        for start, below, parent, new_parent in cases:
             with self.subTest(start=start):
                 shutil.rmtree(top, True)
                 harness.make_tree(os.path.join(top, below), {"a.txt": "a"})
                 self.assert_run(self.tarn("-vds", "a[.]txt$", "b.txt", start),
-                                stdout=lines(renaming(listed, new, 1), stats(1, 0, 0, True)))
+                                stdout=lines(renaming(parent + "a.txt", (new_parent or parent) + "b.txt", 1),
+                                             stats(1, 0, 0, True)))
                 self.assertEqual(os.listdir(os.path.join(top, below)), ["b.txt"])
 
     def test_refused_targets_make_nothing(self):
