@@ -3,7 +3,6 @@ Unix root): code pages, letter case, drive and device paths, other drives."""
 
 import contextlib
 import os
-import pathlib
 import re
 import shutil
 import subprocess
@@ -72,18 +71,6 @@ class windows_test(harness.tarn_case):
         self.assert_run(self.tarn("-v", "^..", "x", cwd=where, env=locale("ja_JP.UTF-8")), stdout=
                         b" Renaming       '\".\\\\\x93\xfa.txt\"' to 'x.txt' ...\r\n" + lines(stats(1, 0, 0)))
         self.assert_tree({"x.txt": "x"}, root=where)
-
-    def test_manifest_and_version_resource(self):
-        program = pathlib.Path(harness.config.binary).read_bytes()
-        # Long paths, no elevation, and no code page of its own: names are
-        # converted in the user's.
-        self.assertNotIn(b"activeCodePage", program)
-        for text in (b"<ws2:longPathAware>true</ws2:longPathAware>", b'level="asInvoker"',
-                     b'<supportedOS Id="{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"/>'):
-            self.assertIn(text, program)
-        for key, value in (("ProductName", "tarn"), ("FileVersion", "2.0.0"), ("ProductVersion", "2.0.0")):
-            record = [(text + "\0").encode("utf-16-le") for text in (key, value)]
-            self.assertRegex(program, record[0] + b"(\\0\\0)*" + record[1])
 
     def test_start_paths_in_windows_forms(self):
         # With -d the new name carries the start path as typed.
