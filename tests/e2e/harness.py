@@ -2,12 +2,11 @@
 temporary tree and compares both output streams byte for byte, the exit status
 and the tree left behind, with the separator and line end of the platform.
 
-    harness.py --binary PATH [--runner "PREFIX"] --platform posix|windows
+    harness.py BINARY posix|windows [RUNNER]
 
---runner is a command prefix put before the binary (for example wine). The
-exit status is 0 only when every test passed or was skipped."""
+RUNNER is a command prefix put before the binary (for example wine). The exit
+status is 0 only when every test passed or was skipped."""
 
-import argparse
 import os
 import pathlib
 import shlex
@@ -167,14 +166,9 @@ class tarn_case(unittest.TestCase):
         self.assertEqual(snapshot(root or self.root), normalised(description))
 
 
-def main():
-    parser = argparse.ArgumentParser(description="tarn end-to-end tests")
-    parser.add_argument("--binary", required=True)
-    parser.add_argument("--runner", default="")
-    parser.add_argument("--platform", choices=["posix", "windows"], required=True)
-    arguments = parser.parse_args()
+def main(binary, platform, runner=""):
     import harness  # the test modules import this module under its own name, not as __main__
-    harness.configure(arguments.binary, arguments.runner, arguments.platform)
+    harness.configure(binary, runner, platform)
     here = os.path.dirname(os.path.abspath(__file__))
     tests = unittest.TestLoader().discover(start_dir=here, pattern="test_*.py", top_level_dir=here)
     result = unittest.TextTestRunner(stream=sys.stdout, verbosity=2).run(tests)
@@ -182,4 +176,4 @@ def main():
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(main(*sys.argv[1:]))
