@@ -136,13 +136,9 @@ class tarn_case(unittest.TestCase):
     maxDiff = None
 
     def setUp(self):
-        temp = tempfile.TemporaryDirectory(prefix="tarn-e2e-")
+        temp = tempfile.TemporaryDirectory(prefix="tarn-e2e-")  # gives back permissions a test took away
         self.root = temp.name
         self.addCleanup(temp.cleanup)
-        # Tests take permissions away; give them back so everything goes.
-        self.addCleanup(lambda: [os.chmod(os.path.join(d, n), 0o755)
-                                 for d, names, _ in os.walk(self.root) for n in names
-                                 if not os.path.islink(os.path.join(d, n))])
 
     def tree(self, description):
         make_tree(self.root, description)
@@ -153,10 +149,9 @@ class tarn_case(unittest.TestCase):
         return directory
 
     def tarn(self, *args, cwd=None, timeout=30, prefix=(), **options):
-        command = list(prefix) + config.runner + [config.binary] + [os.fsencode(a) for a in args]
+        command = [*prefix, *config.runner, config.binary, *map(os.fsencode, args)]
         # A command prefix such as wine may take far longer to start.
-        return subprocess.run(command, cwd=cwd or self.root,
-                              stdin=subprocess.DEVNULL, capture_output=True,
+        return subprocess.run(command, cwd=cwd or self.root, stdin=subprocess.DEVNULL, capture_output=True,
                               timeout=timeout * (10 if config.runner else 1), **options)
 
     def assert_run(self, result, stdout=b"", stderr=b"", status=0):

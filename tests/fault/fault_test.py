@@ -1,9 +1,10 @@
 """Runs small moves with one file call failed, or the process killed just
 before or just after it, for every call the move makes, and checks after each
 run that no file was lost, duplicated or left partial under a real name, and
-that every failure was reported."""
+that every failure was reported.
 
-import argparse
+    fault_test.py BINARY SHIM"""
+
 import errno
 import os
 import pathlib
@@ -90,31 +91,27 @@ def check(result, root, target_root, target, refuse, action, error, call):
     return faults
 
 
-def run(options, refuse, other_fs, at=0, action="", error=errno.EIO, call="", log=""):
+def run(binary, shim, refuse, other_fs, at=0, action="", error=errno.EIO, call="", log=""):
     with tempfile.TemporaryDirectory(prefix="tarn-fault-") as root, \
             tempfile.TemporaryDirectory(prefix="tarn-fault-", dir="/dev/shm") as other:
         make(root)
         target_root, target = (other, other) if other_fs else (root, ".")
-        environment = dict(os.environ, LD_PRELOAD=options.shim, TARN_FAULT_REFUSE=refuse, TARN_FAULT_AT=str(at),
+        environment = dict(os.environ, LD_PRELOAD=shim, TARN_FAULT_REFUSE=refuse, TARN_FAULT_AT=str(at),
                            TARN_FAULT_ACTION=action, TARN_FAULT_LOG=log, TARN_FAULT_ERRNO=str(error),
                            TARN_FAULT_APPEND=os.path.join(root, "a.txt"))
-        command = [options.binary, "-vvd", r"^[.]/([abd])([.]txt)?$", os.path.join(target, "n/$1.new")]
+        command = [binary, "-vvd", r"^[.]/([abd])([.]txt)?$", os.path.join(target, "n/$1.new")]
         result = subprocess.run(command, cwd=root, env=environment, capture_output=True, timeout=60)
         return check(result, root, target_root, target, refuse, action, error, call)
 
 
-def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--binary", required=True)
-    parser.add_argument("--shim", required=True)
-    options = parser.parse_args()
+def main(binary, shim):
     if os.stat("/dev/shm").st_dev == os.stat(tempfile.gettempdir()).st_dev:
         print("SKIPPED: the temporary directory and /dev/shm share a device")
         return 0
     failures = 0
     for case, refuse, other_fs in SCENARIOS:
         with tempfile.NamedTemporaryFile("r") as log:
-            faults = run(options, refuse, other_fs, log=log.name)  # nothing injected
+            faults = run(binary, shim, refuse, other_fs, log=log.name)  # nothing injected
             calls = [line.rstrip("\n").removesuffix(" -") for line in log]  # a function, and the path it opens
         runs = [(at, action, errno.EIO) for at in range(1, len(calls) + 1)
                 for action in ("fail", "kill-before", "kill-after")]
@@ -125,7 +122,7 @@ def main():
             runs += [(calls.index("fsetxattr", start) + 1, "fail", refusal) for refusal in REFUSALS]
         for at, action, error in runs:
             faults += ["call %d (%s), %s %d: %s" % (at, calls[at - 1], action, error, fault)
-                       for fault in run(options, refuse, other_fs, at, action, error, calls[at - 1])]
+                       for fault in run(binary, shim, refuse, other_fs, at, action, error, calls[at - 1])]
         print(f"{case}: {len(calls)} counted calls, {len(runs) + 1} runs, {len(faults)} faults", *faults, sep="\n  ")
         failures += len(faults)
     print("%d faults" % failures)
@@ -133,4 +130,4 @@ def main():
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(main(*sys.argv[1:]))
