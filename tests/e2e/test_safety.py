@@ -4,7 +4,6 @@ import os
 import shutil
 import subprocess
 import tempfile
-import unittest
 
 import harness
 from harness import entry, lines, renaming, stats
@@ -27,10 +26,9 @@ class safety_test(harness.tarn_case):
     def test_link_is_not_moved_to_another_file_system(self):
         # The link itself would move: it fails with the system's cross-device
         # text and stays where it is. (Files are the fault test's.)
-        if not os.path.isdir("/dev/shm") or os.stat("/dev/shm").st_dev == os.stat(self.root).st_dev:
+        if os.stat("/dev/shm").st_dev == os.stat(self.root).st_dev:
             self.skipTest("the temporary directory and /dev/shm share a device")
-        other = tempfile.mkdtemp(prefix="tarn-e2e-", dir="/dev/shm")
-        self.addCleanup(shutil.rmtree, other, True)
+        self.addCleanup(shutil.rmtree, other := tempfile.mkdtemp(prefix="tarn-e2e-", dir="/dev/shm"), True)
         self.tree(tree := {"f": "x", "l": harness.link("f")})
         target = os.path.join(other, "l")
         self.assert_run(self.tarn("-v", "^l$", target), stdout=lines(renaming(entry("l"), target, 1), stats(0, 1, 1)),
@@ -44,11 +42,9 @@ class safety_test(harness.tarn_case):
         # directory, and a matching entry, below one that can be listed but
         # not searched, whose status query is refused: not the same as absent.
         # Root ignores permissions, so as root the runs are nobody's.
-        prefix = []
-        if os.geteuid() == 0:
-            if shutil.which("setpriv") is None:
-                raise unittest.SkipTest("running as root and setpriv is not available")
-            prefix = ["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--"]
+        prefix = ["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--"] if os.geteuid() == 0 else []
+        if prefix and shutil.which("setpriv") is None:
+            self.skipTest("running as root and setpriv is not available")
         self.tree(tree := {"locked": {"a.txt": "a"}})
         locked = os.path.join(self.root, "locked")
         for directory, _, _ in os.walk(self.root):
