@@ -25,9 +25,11 @@ SCENARIOS = [("rename", "", False), ("rename without the no-replace flag", NO_FL
              ("rename without the flag or hard links", NO_LINK, False),
              ("move to another file system", "", True),
              ("move to another file system without the flag or hard links", NO_LINK, True)]
-# A target file system that refuses an attribute with one of these: it is left
-# behind and the move goes on, as the system's own move does.
+# A source that does not give an attribute, or a target file system that
+# refuses one, with one of these: it is left behind and the move goes on, as
+# the system's own move does.
 REFUSALS = (errno.EOPNOTSUPP, errno.EPERM, errno.EACCES, errno.EINVAL, errno.E2BIG, errno.ERANGE)
+ATTRIBUTE = {"a.txt": b"a", "b.txt": b"", "d": b"d"}  # an empty value is an attribute too
 CHANGED = b"   error [rn]: the file changed while it was being copied"
 CROSS = b"   error [rn]: Invalid cross-device link"  # a directory is not copied
 
@@ -42,7 +44,7 @@ def make(root):
                     os.pwrite(stream.fileno(), content[at:at + 4096], at)
             stream.truncate(len(content))
         os.chmod(path, 0o640)
-        os.setxattr(path, "user.tarn", name.encode())
+        os.setxattr(path, "user.tarn", ATTRIBUTE[name])
         os.utime(path, ns=(MTIME, MTIME))
 
 
@@ -71,9 +73,10 @@ def check(result, root, target_root, target, refuse, action, error, call):
         if there:
             info = os.stat(new)
             attribute = os.getxattr(new, "user.tarn") if "user.tarn" in os.listxattr(new) else None
-            if (info.st_mode & 0o7777, info.st_mtime_ns, attribute) != \
-                    (0o640, MTIME, None if error in REFUSALS and name == "a.txt" else name.encode()):
-                faults.append("%s: metadata lost" % name)
+            holes = name != "b.txt" or info.st_blocks * 512 < len(content)  # its holes are kept
+            if (info.st_mode & 0o7777, info.st_mtime_ns, attribute, holes) != \
+                    (0o640, MTIME, None if error in REFUSALS and name == "a.txt" else ATTRIBUTE[name], True):
+                faults.append("%s: metadata or holes lost" % name)
     for path, data in found.items():  # partial, or stray: a temporary or a reservation is left only by a crash
         wrong = expected.get(path, data) != data or not (path in expected or crashed and TEMPORARY.search(path))
         if wrong and not (crashed and refuse == NO_LINK and data == b""):
@@ -119,7 +122,8 @@ def main(binary, shim):
             start = calls.index("open ./a.txt")
             claim = "renameat2" if "renameat2" in calls[start:] else "rename"
             runs += [(calls.index(piece, start) + 1, "append", errno.EIO) for piece in ("pwrite", claim)]
-            runs += [(calls.index("fsetxattr", start) + 1, "fail", refusal) for refusal in REFUSALS]
+            runs += [(calls.index(call, start) + 1, "fail", refusal) for refusal in REFUSALS
+                     for call in ("flistxattr", "fgetxattr", "fsetxattr")]  # not read, or not taken
         for at, action, error in runs:
             faults += ["call %d (%s), %s %d: %s" % (at, calls[at - 1], action, error, fault)
                        for fault in run(binary, shim, refuse, other_fs, at, action, error, calls[at - 1])]
