@@ -31,10 +31,6 @@ def is_posix():
     return config.platform == "posix"
 
 
-def posix_only(reason):
-    return unittest.skipUnless(is_posix(), reason)
-
-
 def system_text(kind):
     """The system's text after an error prefix; Wine words it its own way."""
     return {"exists": ("File exists", "File already exists."), "notdir": ("Not a directory", "Directory name invalid."),

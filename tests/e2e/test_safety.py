@@ -4,6 +4,7 @@ import os
 import shutil
 import subprocess
 import tempfile
+import unittest
 
 import harness
 from harness import entry, lines, renaming, stats
@@ -22,7 +23,7 @@ class safety_test(harness.tarn_case):
                         stderr=harness.pattern_error("((.)*)*c"))
         self.assert_tree({long_name: {}, "done": "c"})
 
-    @harness.posix_only("moves to /dev/shm, a tmpfs of the native system")
+    @unittest.skipUnless(harness.is_posix(), "moves to /dev/shm, a tmpfs of the native system")
     def test_link_is_not_moved_to_another_file_system(self):
         # The link itself would move: it fails with the system's cross-device
         # text and stays where it is. (Files are the fault test's.)
@@ -36,7 +37,7 @@ class safety_test(harness.tarn_case):
         self.assert_tree(tree)
         self.assert_tree({}, root=other)
 
-    @harness.posix_only("uses POSIX permissions")
+    @unittest.skipUnless(harness.is_posix(), "uses POSIX permissions")
     def test_refused_listing_or_status_stops_the_run(self):
         # A subdirectory that cannot be listed in a recursive walk; a start
         # directory, and a matching entry, below one that can be listed but
@@ -61,7 +62,7 @@ class safety_test(harness.tarn_case):
                     'tarn: %s failed for "%s": Permission denied' % (operation, shown)))
                 self.assert_tree(tree)
 
-    @harness.posix_only("writes to /dev/full")
+    @unittest.skipUnless(harness.is_posix(), "writes to /dev/full")
     def test_report_that_cannot_be_written_is_not_a_success(self):
         # The renames are done; the run says the report was lost.
         self.tree({"a.txt": "a"})
