@@ -10,13 +10,15 @@ namespace tarn {
 namespace {
 
 // The type of what a path names; a failure other than absence ends the run,
-// naming `shown`.
+// naming `shown`. For a new name, one too long for the system counts as
+// absent: the rename then tries it and reports the failure on its own line,
+// so one bad name does not end the run.
 platform::entry_type query_status(const platform::native_string& path, const char* operation,
-                                  platform::native_view shown)
+                                  platform::native_view shown, bool new_name = false)
 {
     std::error_code error;
     const platform::entry_type type = platform::status(path, error);
-    if (error && !platform::is_not_found(error)) {
+    if (error && !platform::is_not_found(error) && !(new_name && platform::is_name_too_long(error))) {
         stop_run(operation, shown, error);
     }
     return type;
@@ -88,7 +90,7 @@ rename_tally process_entry(platform::native_view entry, platform::listed_type li
 
     std::string old_text = narrow_or_stop(entry, entry);
     const platform::native_string target = native_or_stop(new_name);
-    if (query_status(target, "exists", target) != platform::entry_type::none) {
+    if (query_status(target, "exists", target, true) != platform::entry_type::none) {
         // Asked again: the entry may have changed since the type filter.
         if (entry_status() == platform::entry_type::directory) {
             tally.skipped = 1;

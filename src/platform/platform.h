@@ -78,6 +78,11 @@ entry_type status(const native_string& path, std::error_code& error);
 // program asks whether something exists.
 bool is_not_found(std::error_code error);
 
+// A name or path longer than the system takes. Where the program asks
+// whether a new name is free, this counts as free: the rename then fails on
+// its own error line instead of ending the run.
+bool is_name_too_long(std::error_code error);
+
 // What the listing itself says an entry is, with no further query: a regular
 // file or a directory that is neither a link nor another reparse point, or
 // `unknown` for everything else (links, reparse points, special files, and

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/random.h>
 #include <sys/resource.h>
 #include <sys/xattr.h>
@@ -54,7 +55,51 @@ std::error_code close_now(descriptor& owner)
 bool refused(int number)
 {
     return number == EPERM || number == EACCES || number == ENOTSUP || number == EOPNOTSUPP ||
-           number == EINVAL || number == E2BIG || number == ERANGE;
+           number == EINVAL || number == E2BIG || number == ERANGE || number == ENOSYS;
+}
+
+// The signals that end a run from outside: Ctrl+C, a service stop, a closed
+// terminal. A copy to another file system holds them back and looks for
+// them between its pieces, so that it can remove its temporary file before
+// the signal ends the process as it would have; once the copy has taken its
+// real name, the move is finished first. Signals the process ignores, or
+// that were blocked already, are left as they were.
+struct held_signals {
+    sigset_t held;
+    sigset_t previous;
+    held_signals()
+    {
+        sigemptyset(&held);
+        for (int number : {SIGINT, SIGTERM, SIGHUP}) {
+            struct sigaction action {};
+            if (::sigaction(number, nullptr, &action) == 0 && action.sa_handler != SIG_IGN) {
+                sigaddset(&held, number);
+            }
+        }
+        ::sigprocmask(SIG_BLOCK, &held, &previous);
+        for (int number : {SIGINT, SIGTERM, SIGHUP}) {
+            if (sigismember(&previous, number) == 1) {
+                sigdelset(&held, number);
+            }
+        }
+    }
+    ~held_signals() { ::sigprocmask(SIG_SETMASK, &previous, nullptr); }
+    held_signals(const held_signals&) = delete;
+    held_signals& operator=(const held_signals&) = delete;
+};
+
+// Whether one of the held signals has arrived; the copy then gives up.
+std::error_code stop_requested(const held_signals& signals)
+{
+    sigset_t pending;
+    if (::sigpending(&pending) == 0) {
+        for (int number : {SIGINT, SIGTERM, SIGHUP}) {
+            if (sigismember(&signals.held, number) == 1 && sigismember(&pending, number) == 1) {
+                return last_error(EINTR);
+            }
+        }
+    }
+    return {};
 }
 
 std::error_code write_all(int fd, const char* data, std::size_t size, off_t offset)
@@ -80,11 +125,16 @@ std::error_code write_all(int fd, const char* data, std::size_t size, off_t offs
 // Copies bytes [offset, end) to the same place in the target, by the kernel
 // where it can do it between these two files, else through a buffer. A
 // source that ends early has changed under the copy.
+// Between pieces it looks for a signal that asks the run to stop; a piece
+// is small enough (16 MiB at most) for that to come within a moment.
 std::error_code copy_range(int from_fd, int to_fd, off_t offset, off_t end, bool& in_kernel,
-                           std::vector<char>& buffer)
+                           std::vector<char>& buffer, const held_signals& signals)
 {
     while (offset < end) {
-        const std::size_t wanted = static_cast<std::size_t>(std::min<off_t>(end - offset, off_t(1) << 30));
+        if (auto error = stop_requested(signals)) {
+            return error;
+        }
+        const std::size_t wanted = static_cast<std::size_t>(std::min<off_t>(end - offset, off_t(16) << 20));
         if (in_kernel) {
             off_t in = offset;
             off_t out = offset;
@@ -131,7 +181,7 @@ std::error_code copy_range(int from_fd, int to_fd, off_t offset, off_t end, bool
 }
 
 // Copies the first `size` bytes, leaving the source's holes as holes.
-std::error_code copy_contents(int from_fd, int to_fd, const struct stat& info)
+std::error_code copy_contents(int from_fd, int to_fd, const struct stat& info, const held_signals& signals)
 {
     const off_t size = info.st_size;
     // A small file gains nothing from the kernel's copy, and a file with as
@@ -139,7 +189,7 @@ std::error_code copy_contents(int from_fd, int to_fd, const struct stat& info)
     bool in_kernel = size >= (off_t(128) << 10);
     std::vector<char> buffer;
     if (info.st_blocks * 512 >= size) {
-        if (auto error = copy_range(from_fd, to_fd, 0, size, in_kernel, buffer)) {
+        if (auto error = copy_range(from_fd, to_fd, 0, size, in_kernel, buffer, signals)) {
             return error;
         }
         return {};
@@ -163,7 +213,7 @@ std::error_code copy_contents(int from_fd, int to_fd, const struct stat& info)
             }
         }
         const off_t end = std::min(hole, size);
-        if (auto error = copy_range(from_fd, to_fd, data, end, in_kernel, buffer)) {
+        if (auto error = copy_range(from_fd, to_fd, data, end, in_kernel, buffer, signals)) {
             return error;
         }
         offset = std::max(end, data);
@@ -383,6 +433,9 @@ native_string temporary_name(const native_string& to)
 // Any failure removes the copy and keeps the source.
 std::error_code copy_then_remove(const native_string& from, const native_string& to)
 {
+    // Declared first, so that the signals come through only when the
+    // temporary file is gone or the move is complete.
+    const held_signals signals;
     descriptor source;
     source.fd = ::open(from.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
     if (source.fd < 0) {
@@ -416,7 +469,7 @@ std::error_code copy_then_remove(const native_string& from, const native_string&
         return error;
     };
 
-    if (auto error = copy_contents(source.fd, target.fd, info)) {
+    if (auto error = copy_contents(source.fd, target.fd, info, signals)) {
         return fail(error);
     }
     if (auto error = copy_metadata(source.fd, target.fd, info)) {
@@ -434,6 +487,9 @@ std::error_code copy_then_remove(const native_string& from, const native_string&
     }
     if (!unchanged(info, after)) {
         return fail(source_changed_error());
+    }
+    if (auto error = stop_requested(signals)) {
+        return fail(error);
     }
     // Closed before the unlink, which then frees a large file's blocks at
     // once rather than at a last close.
@@ -546,6 +602,11 @@ bool is_not_found(std::error_code error)
 {
     return error.category() == std::system_category() &&
            (error.value() == ENOENT || error.value() == ENOTDIR);
+}
+
+bool is_name_too_long(std::error_code error)
+{
+    return error.category() == std::system_category() && error.value() == ENAMETOOLONG;
 }
 
 struct directory_stream {

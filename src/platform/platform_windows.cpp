@@ -996,6 +996,11 @@ bool is_not_found(std::error_code error)
     }
 }
 
+bool is_name_too_long(std::error_code error)
+{
+    return error.category() == std::system_category() && error.value() == ERROR_FILENAME_EXCED_RANGE;
+}
+
 struct directory_stream {
     HANDLE find = INVALID_HANDLE_VALUE;
     WIN32_FIND_DATAW data{};

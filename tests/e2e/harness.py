@@ -34,7 +34,7 @@ def is_posix():
 def system_text(kind):
     """The system's text after an error prefix; Wine words it its own way."""
     return {"exists": ("File exists", "File already exists."), "notdir": ("Not a directory", "Directory name invalid."),
-            "cross_device": ("Invalid cross-device link", None)}[kind][0 if is_posix() else 1]
+            "cross_device": ("Invalid cross-device link", None), "long": ("File name too long", None)}[kind][0 if is_posix() else 1]
 
 
 # A tree is a dict: a name maps to a dict (a directory), str or bytes (a file

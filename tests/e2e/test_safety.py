@@ -23,6 +23,18 @@ class safety_test(harness.tarn_case):
                         stderr=harness.pattern_error("((.)*)*c"))
         self.assert_tree({long_name: {}, "done": "c"})
 
+    def test_new_name_too_long_is_one_error_line(self):
+        # Its existence query fails with "too long": the rename is tried, fails
+        # on its own line, and the entries around it are renamed.
+        long_stem = "b" * 200
+        self.tree({"a.txt": "a", long_stem + ".txt": "b", "c.txt": "c"})
+        result = self.tarn("-v", "^(.*)[.]txt$", "$1$1.new")
+        self.assertEqual(sorted(result.stdout.splitlines(keepends=True)), sorted(lines(
+            stats(2, 1, 0), *(renaming(entry(stem + ".txt"), stem * 2 + ".new", 1) for stem in ("a", long_stem, "c"))
+        ).splitlines(keepends=True)))
+        self.assertEqual((result.stderr, result.returncode), (lines(harness.rn_error(harness.system_text("long"))), 0))
+        self.assert_tree({"aa.new": "a", long_stem + ".txt": "b", "cc.new": "c"})
+
     @unittest.skipUnless(harness.is_posix(), "moves to /dev/shm, a tmpfs of the native system")
     def test_link_is_not_moved_to_another_file_system(self):
         # The link itself would move: it fails with the system's cross-device

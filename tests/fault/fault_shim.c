@@ -1,7 +1,8 @@
 /* Loaded with LD_PRELOAD into the program under test. It counts the calls of
  * the file functions below and, at the call numbered TARN_FAULT_AT, fails it
  * with TARN_FAULT_ERRNO (TARN_FAULT_ACTION=fail) or kills the process just
- * before or just after it (kill-before, kill-after), or appends a byte to the
+ * before or just after it (kill-before, kill-after), sends it SIGTERM just
+ * before it (term), or appends a byte to the
  * file TARN_FAULT_APPEND just before it (append). TARN_FAULT_LOG names a file
  * that gets one line per counted call: the function and the path it opens. TARN_FAULT_REFUSE ("link=1,...")
  * makes functions always fail with that error number without being counted,
@@ -68,6 +69,9 @@ static int before(const char *function, const char *path)
     }
     if (action_is("kill-before")) {
         kill(getpid(), SIGKILL);
+    }
+    if (action_is("term")) { /* as a service stop would; the call goes on */
+        kill(getpid(), SIGTERM);
     }
     if (action_is("fail")) {
         errno = (int)setting("TARN_FAULT_ERRNO", EIO);
