@@ -23,22 +23,42 @@ entry_list collect_entries(const platform::native_string& start, bool recursive)
 rename_tally run_walk(std::string start_path, const std::regex& pattern, std::string replacement,
                       const run_options& options);
 
+// An entry as the walk hands it over: the directory it was listed in, open
+// and checked, and its listed path, whose name begins at `name_start`.
+struct entry_place {
+    const platform::directory& dir;
+    platform::native_view path;
+    std::size_t name_start = 0;
+};
+
+// The directory the last new name went into, kept open for the entries that
+// follow: most go to the same one. Cleared whenever a directory is renamed.
+struct way_cache {
+    platform::native_string path;
+    platform::directory_ref dir;
+};
+
 // Decides one entry's fate (skip, refuse, rename or report a dry-run rename),
 // writes its report line and returns a tally with exactly one counter at 1.
 // `listed` is the type the listing gave; the status is queried only where
 // that type cannot settle the decision, and always before a rename.
-rename_tally process_entry(platform::native_view entry, platform::listed_type listed,
+rename_tally process_entry(const entry_place& entry, platform::listed_type listed, way_cache& ways,
                            const std::regex& pattern, const std::string& replacement,
                            const run_options& options);
 
-// Creates the directories the new name needs, then moves the entry. Reports
-// failures on the standard error; returns 0 on success and 1 on failure.
-int rename_entry(std::string old_text, std::string new_name, const run_options& options);
+// Opens the directory that will hold a new name, the parent part of `path`,
+// element by element from the working directory (or the root it names),
+// making what is missing when `create` is set. Without `create`, a missing
+// directory gives null and no error. A directory already there, or a link to
+// one, counts as present; a file standing in the way gives the already-exists
+// error.
+const platform::directory* open_new_name_directory(way_cache& ways, const platform::native_string& path,
+                                                   bool create, std::error_code& error);
 
-// Creates every missing directory of `path`, element by element. When the last
-// creation fails, the error is the latest one that is not of the not-found
-// kind, so a file standing in the way is reported rather than the missing
-// directories behind it.
-std::error_code create_missing_directories(const platform::native_string& path);
+// Makes the directories the new name needs, then moves the entry into the
+// directory opened for it. Reports failures on the standard error; returns 0
+// on success and 1 on failure.
+int rename_entry(const entry_place& entry, std::string old_text, std::string new_name, way_cache& ways,
+                 const run_options& options);
 
 }  // namespace tarn

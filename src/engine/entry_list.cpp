@@ -11,12 +11,13 @@ constexpr std::size_t length_chars = sizeof(std::uint32_t) / sizeof(platform::na
 
 }  // namespace
 
-void append_entry(entry_list& list, platform::native_view path, platform::listed_type type)
+void append_entry(entry_list& list, platform::native_view path, platform::listed_type type,
+                  std::uint32_t directory)
 {
     if (path.size() >= (std::size_t(1) << type_shift)) {
         throw std::length_error("path too long to list");
     }
-    const std::size_t needed = path.size() + length_chars;
+    const std::size_t needed = path.size() + 2 * length_chars;
     if (list.blocks.empty() ||
         list.blocks.back().capacity() - list.blocks.back().size() < needed) {
         // A block is never grown past its first capacity, so the paths in it
@@ -28,9 +29,10 @@ void append_entry(entry_list& list, platform::native_view path, platform::listed
     const auto word = static_cast<std::uint32_t>(path.size()) |
                       static_cast<std::uint32_t>(type) << type_shift;
     block.append(path);
-    platform::native_char encoded[length_chars];
-    std::memcpy(encoded, &word, sizeof word);
-    block.append(encoded, length_chars);
+    platform::native_char encoded[2 * length_chars];
+    std::memcpy(encoded, &directory, sizeof directory);
+    std::memcpy(encoded + length_chars, &word, sizeof word);
+    block.append(encoded, 2 * length_chars);
     ++list.count;
 }
 

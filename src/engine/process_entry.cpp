@@ -9,19 +9,50 @@ namespace tarn {
 
 namespace {
 
-// The type of what a path names; a failure other than absence ends the run,
-// naming `shown`. For a new name, one too long for the system counts as
-// absent: the rename then tries it and reports the failure on its own line,
-// so one bad name does not end the run.
-platform::entry_type query_status(const platform::native_string& path, const char* operation,
-                                  platform::native_view shown, bool new_name = false)
+// The type of what an entry names, links followed; a failure other than
+// absence ends the run.
+platform::entry_type query_status(const entry_place& entry)
 {
     std::error_code error;
-    const platform::entry_type type = platform::status(path, error);
-    if (error && !platform::is_not_found(error) && !(new_name && platform::is_name_too_long(error))) {
-        stop_run(operation, shown, error);
+    const platform::entry_type type = platform::status_in(entry.dir, entry.path.substr(entry.name_start), error);
+    if (error && !platform::is_not_found(error)) {
+        stop_run("status", entry.path, error);
     }
     return type;
+}
+
+// Absence, where the program asks whether a new name is free. A name too
+// long for the system names nothing: its rename is then tried and reports
+// the failure on its own line, so one bad name does not end the run.
+bool absent_new_name(std::error_code error)
+{
+    return platform::is_not_found(error) || platform::is_name_too_long(error);
+}
+
+// Whether something stands at the new name, links followed. A name that
+// ends in a separator names a directory, and only a directory takes it.
+bool new_name_taken(way_cache& ways, platform::native_string target)
+{
+    const std::size_t root = platform::root_path_length(target);
+    bool directory_only = false;
+    while (target.size() > root && platform::is_separator(target.back())) {
+        target.pop_back();
+        directory_only = true;
+    }
+    const path_parts parts = split_path(target);
+    std::error_code error;
+    const platform::directory* dir =
+        open_new_name_directory(ways, target.substr(0, parts.parent_length), false, error);
+    platform::entry_type type = platform::entry_type::none;
+    if (dir != nullptr) {
+        type = parts.name_start == target.size()
+                   ? platform::entry_type::directory  // a root
+                   : platform::status_in(*dir, platform::native_view(target).substr(parts.name_start), error);
+    }
+    if (error && !absent_new_name(error)) {
+        stop_run("exists", target, error);
+    }
+    return type != platform::entry_type::none && !(directory_only && type != platform::entry_type::directory);
 }
 
 // The type filter: regular files, and directories when they are included.
@@ -31,10 +62,10 @@ bool wanted(platform::entry_type type, const run_options& options)
            (options.include_directories && type == platform::entry_type::directory);
 }
 
-rename_tally skip_unwanted(platform::native_view entry, const run_options& options)
+rename_tally skip_unwanted(const entry_place& entry, const run_options& options)
 {
     if (options.verbosity > 1) {
-        write_line(std::cout, " Skipping     '" + quoted_path(narrow_or_stop(entry, entry)) + "'.");
+        write_line(std::cout, " Skipping     '" + quoted_path(narrow_or_stop(entry.path, entry.path)) + "'.");
     }
     rename_tally tally;
     tally.skipped = 1;
@@ -43,14 +74,12 @@ rename_tally skip_unwanted(platform::native_view entry, const run_options& optio
 
 }  // namespace
 
-rename_tally process_entry(platform::native_view entry, platform::listed_type listed,
+rename_tally process_entry(const entry_place& entry, platform::listed_type listed, way_cache& ways,
                            const std::regex& pattern, const std::string& replacement,
                            const run_options& options)
 {
     rename_tally tally;
-    // The form the system needs is made only when a query is asked: on
-    // Windows it costs a call, and most entries are never queried.
-    auto entry_status = [entry] { return query_status(platform::listed_path(entry), "status", entry); };
+    auto entry_status = [&entry] { return query_status(entry); };
 
     // The listing's type stands in for the status query up to the match, so
     // a run asks about what it may rename, not about the whole tree. Within
@@ -64,8 +93,9 @@ rename_tally process_entry(platform::native_view entry, platform::listed_type li
     // reparse points and entries of unknown type are queried first: what a
     // link leads to may change at any time.
     bool queried = false;
+    platform::entry_type type = platform::entry_type::none;
     if (listed == platform::listed_type::unknown) {
-        if (!wanted(entry_status(), options)) {
+        if (!wanted(type = entry_status(), options)) {
             return skip_unwanted(entry, options);
         }
         queried = true;
@@ -73,24 +103,23 @@ rename_tally process_entry(platform::native_view entry, platform::listed_type li
         return skip_unwanted(entry, options);
     }
 
-    const subject_text subject = build_subject(entry, options);
+    const subject_text subject = build_subject(entry.path, options);
     std::string new_name;
     if (!rewrite_matches(subject.subject, pattern, replacement, options.first_only, new_name)) {
         tally.skipped = 1;
         if (options.verbosity > 1) {
-            write_line(std::cout, " Skipping         '" + quoted_path(narrow_or_stop(entry, entry)) + "' ...");
+            write_line(std::cout, " Skipping         '" + quoted_path(narrow_or_stop(entry.path, entry.path)) + "' ...");
         }
         return tally;
     }
     new_name += subject.extension;
     // Asked afresh before anything depends on the entry's type.
-    if (!queried && !wanted(entry_status(), options)) {
+    if (!queried && !wanted(type = entry_status(), options)) {
         return skip_unwanted(entry, options);
     }
 
-    std::string old_text = narrow_or_stop(entry, entry);
-    const platform::native_string target = native_or_stop(new_name);
-    if (query_status(target, "exists", target, true) != platform::entry_type::none) {
+    std::string old_text = narrow_or_stop(entry.path, entry.path);
+    if (new_name_taken(ways, native_or_stop(new_name))) {
         // Asked again: the entry may have changed since the type filter.
         if (entry_status() == platform::entry_type::directory) {
             tally.skipped = 1;
@@ -113,8 +142,11 @@ rename_tally process_entry(platform::native_view entry, platform::listed_type li
     }
     if (options.dry_run) {
         tally.renamed = 1;
-    } else if (rename_entry(std::move(old_text), std::move(new_name), options) == 0) {
+    } else if (rename_entry(entry, std::move(old_text), std::move(new_name), ways, options) == 0) {
         tally.renamed = 1;
+        if (type == platform::entry_type::directory) {
+            ways.dir.reset();  // the kept directory may be this one, or below it
+        }
     } else {
         tally.failed = 1;
     }

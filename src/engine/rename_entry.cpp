@@ -7,65 +7,46 @@
 
 namespace tarn {
 
-namespace {
-
-bool has_parent_reference(platform::native_view path)
+const platform::directory* open_new_name_directory(way_cache& ways, const platform::native_string& path,
+                                                   bool create, std::error_code& error)
 {
-    std::size_t start = 0;
-    while (start <= path.size()) {
-        std::size_t end = start;
-        while (end < path.size() && !platform::is_separator(path[end])) {
-            ++end;
-        }
-        if (end - start == 2 && path[start] == '.' && path[start + 1] == '.') {
-            return true;
-        }
-        start = end + 1;
+    error.clear();
+    if (ways.dir && ways.path == path) {
+        return ways.dir.get();
     }
-    return false;
-}
-
-}  // namespace
-
-std::error_code create_missing_directories(const platform::native_string& path)
-{
-    // When the whole path already resolves to a directory, every prefix of it
-    // is one too and each creation below would succeed: one query does. With
-    // ".." in the path that does not hold where paths are resolved by text.
-    if (!has_parent_reference(path)) {
-        std::error_code error;
-        if (platform::status(path, error) == platform::entry_type::directory) {
-            return {};
-        }
-    }
-
-    std::error_code last;
-    std::error_code latest_significant;
-    std::size_t position = platform::creation_root_length(path);
-    while (position < path.size()) {
+    ways.dir.reset();
+    const std::size_t root = platform::creation_root_length(path);
+    platform::directory_identity identity;
+    platform::directory_ref dir = platform::open_typed_directory(path.substr(0, root), identity, error);
+    std::size_t position = root;
+    while (dir && position < path.size()) {
         while (position < path.size() && platform::is_separator(path[position])) {
             ++position;
         }
-        if (position == path.size()) {
-            break;
-        }
+        const std::size_t start = position;
         while (position < path.size() && !platform::is_separator(path[position])) {
             ++position;
         }
-        last = platform::create_directory(path.substr(0, position));
-        if (last && !platform::is_not_found(last)) {
-            latest_significant = last;
+        if (position > start) {
+            dir = platform::open_way_directory(
+                *dir, platform::native_view(path).substr(start, position - start), create, error);
         }
     }
-    if (!last) {
-        return {};
+    if (!dir) {
+        if (!create && platform::is_not_found(error)) {
+            error.clear();
+        }
+        return nullptr;
     }
-    return latest_significant ? latest_significant : last;
+    ways.path = path;
+    ways.dir = std::move(dir);
+    return ways.dir.get();
 }
 
-int rename_entry(std::string old_text, std::string new_name, const run_options& options)
+int rename_entry(const entry_place& entry, std::string old_text, std::string new_name, way_cache& ways,
+                 const run_options& options)
 {
-    const platform::native_string old_path = platform::listed_path(native_or_stop(old_text));
+    const platform::native_view name = entry.path.substr(entry.name_start);
     platform::native_string new_path = native_or_stop(new_name);
 
     // Names the system would take for something else than an entry (a data
@@ -78,7 +59,7 @@ int rename_entry(std::string old_text, std::string new_name, const run_options& 
     const std::size_t root = platform::root_path_length(new_path);
     if (!error && new_path.size() > root && platform::is_separator(new_path.back())) {
         std::error_code status_error;
-        if (platform::status(old_path, status_error) != platform::entry_type::directory) {
+        if (platform::status_in(entry.dir, name, status_error) != platform::entry_type::directory) {
             error = status_error ? status_error : platform::not_a_directory_error();
         }
         while (new_path.size() > root && platform::is_separator(new_path.back())) {
@@ -86,27 +67,15 @@ int rename_entry(std::string old_text, std::string new_name, const run_options& 
         }
     }
 
-    // The directories a new name needs are nearly always there already, so
-    // the move is tried first: that saves a status query per entry. A move
-    // that succeeds shows that every directory on the way exists, and making
-    // them first would have changed nothing. A move that fails has changed
-    // nothing either. Only a missing or blocked directory on the way makes it
-    // fail with the not-found kind; the directories are then made (or the
-    // obstacle reported) and the move is tried again, so every failure reads
-    // as if the directories had been made first. Other failures are final,
-    // which spares a failed copy to another file system a second attempt.
     if (!error) {
-        error = platform::move_entry(old_path, new_path);
         const path_parts parts = split_path(new_path);
-        if (error && platform::is_not_found(error) && parts.parent_length > 0) {
-            const std::error_code creation_error =
-                create_missing_directories(new_path.substr(0, parts.parent_length));
-            if (creation_error) {
-                write_line(std::cerr, "   error [cd]: " + platform::error_text(creation_error));
-                return 1;
-            }
-            error = platform::move_entry(old_path, new_path);
+        const platform::directory* to =
+            open_new_name_directory(ways, new_path.substr(0, parts.parent_length), true, error);
+        if (to == nullptr) {
+            write_line(std::cerr, "   error [cd]: " + platform::error_text(error));
+            return 1;
         }
+        error = platform::move_between(entry.dir, name, *to, platform::native_view(new_path).substr(parts.name_start));
     }
     if (error) {
         write_line(std::cerr, "   error [rn]: " + platform::error_text(error));

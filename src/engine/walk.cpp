@@ -1,21 +1,134 @@
 #include "engine/engine.h"
 #include "engine/fs_error.h"
+#include "tarn/output.h"
 
+#include <iostream>
 #include <vector>
 
 namespace tarn {
 
 namespace {
 
-struct listing_level {
-    platform::directory_handle stream;
-    std::size_t path_length;  // of the directory's path in the walk's path buffer
-};
-
 bool needs_separator(platform::native_view directory)
 {
     return !directory.empty() && !platform::is_separator(directory.back()) &&
            !platform::is_bare_drive(directory);
+}
+
+// Descriptors kept open on the way down from the start directory: the
+// deepest `kept_deepest`, and every `checkpoint_spacing`-th level above them,
+// from which a closed level is reopened. A tree 3,000 levels deep needs about
+// 80, whatever the limit on open files, and reopening costs one step a level.
+constexpr std::size_t kept_deepest = 32;
+constexpr std::size_t checkpoint_spacing = 64;
+
+// The directories open from the start directory down to the one in use;
+// closed ones are null.
+struct directory_chain {
+    const platform::directory* start = nullptr;
+    std::vector<std::uint32_t> index;           // below the start, top down
+    std::vector<platform::directory_ref> open;  // the same levels
+};
+
+const platform::directory* opened_at(const directory_chain& chain, std::size_t depth)
+{
+    return depth == 0 ? chain.start : chain.open[depth - 1].get();
+}
+
+// Makes the chain end at directory `target`, reopening what it lacks from
+// the deepest open directory above it; every step goes through the name the
+// listing gave and checks that the directory is still the one listed (the
+// first time a directory is opened, its identity is taken instead). Returns
+// null with the error set when a step fails.
+const platform::directory* reach(directory_chain& chain, std::vector<listed_directory>& directories,
+                                 std::uint32_t target, bool first_time, std::error_code& error)
+{
+    std::vector<std::uint32_t> way;  // bottom up
+    for (std::uint32_t at = target; at != 0; at = directories[at].parent) {
+        way.push_back(at);
+    }
+    std::size_t common = 0;
+    while (common < chain.index.size() && common < way.size() &&
+           chain.index[common] == way[way.size() - 1 - common]) {
+        ++common;
+    }
+    chain.index.resize(common);
+    chain.open.resize(common);
+
+    std::size_t depth = common;
+    while (depth > 0 && !chain.open[depth - 1]) {
+        --depth;  // to the deepest open directory on the way
+    }
+    error.clear();
+    for (++depth; depth <= way.size(); ++depth) {
+        const std::uint32_t index = way[way.size() - depth];
+        listed_directory& listed = directories[index];
+        platform::directory_ref dir = platform::open_listed_directory(
+            *opened_at(chain, depth - 1), listed.name, listed.identity, !(first_time && index == target), error);
+        if (!dir) {
+            return nullptr;
+        }
+        if (depth <= chain.open.size()) {
+            chain.open[depth - 1] = std::move(dir);  // reopened, and kept while the walk is below it
+            continue;
+        }
+        chain.index.push_back(index);
+        chain.open.push_back(std::move(dir));
+        // Going deeper: the level that leaves the window of the deepest ones
+        // is closed, unless it is a checkpoint.
+        if (depth > kept_deepest && (depth - kept_deepest) % checkpoint_spacing != 0) {
+            chain.open[depth - kept_deepest - 1].reset();
+        }
+    }
+    return opened_at(chain, way.size());
+}
+
+// One directory being listed: its entries are read as the walk goes, while
+// it is among the deepest levels; above them, its remaining entries are read
+// into memory and its stream closed, so that streams stay few too.
+struct listing_level {
+    platform::directory_handle stream;
+    std::vector<platform::native_string> names;  // read ahead, with their types and whether to descend
+    std::vector<unsigned char> kinds;
+    std::size_t next = 0;
+    std::size_t path_length = 0;  // of the directory's path in the walk's path buffer
+    std::uint32_t directory = 0;
+};
+
+constexpr unsigned char descend_bit = 4;
+
+// The next entry of a level, from its stream or from what was read ahead.
+bool next_listed(listing_level& level, platform::native_view& name, platform::listed_type& type, bool& descend,
+                 std::error_code& error)
+{
+    if (level.stream) {
+        if (platform::next_entry(*level.stream, name, type, descend, error)) {
+            return true;
+        }
+        level.stream.reset();
+        return false;
+    }
+    if (level.next == level.names.size()) {
+        error.clear();
+        return false;
+    }
+    name = level.names[level.next];
+    type = static_cast<platform::listed_type>(level.kinds[level.next] & 3);
+    descend = (level.kinds[level.next] & descend_bit) != 0;
+    ++level.next;
+    return true;
+}
+
+void read_ahead(listing_level& level, std::error_code& error)
+{
+    platform::native_view name;
+    platform::listed_type type = platform::listed_type::unknown;
+    bool descend = false;
+    while (platform::next_entry(*level.stream, name, type, descend, error)) {
+        level.names.emplace_back(name);
+        level.kinds.push_back(static_cast<unsigned char>(static_cast<unsigned>(type) | (descend ? descend_bit : 0)));
+    }
+    level.stream.reset();
 }
 
 }  // namespace
@@ -29,40 +142,66 @@ entry_list collect_entries(const platform::native_string& start, bool recursive)
 
     entry_list list;
     std::error_code error;
-    std::vector<listing_level> open;
-    open.push_back({platform::open_directory(platform::listed_path(start), error), start.size()});
+    list.directories.emplace_back();
+    list.start = platform::open_typed_directory(platform::listed_path(start), list.directories[0].identity, error);
+    std::vector<listing_level> levels(1);
+    if (list.start) {
+        levels[0].stream = platform::list_directory(*list.start, error);
+    }
     if (error) {
         stop_run(open_operation, start, error);
     }
+    list.start_length = start.size() + (needs_separator(start) ? 1 : 0);
+    levels[0].path_length = start.size();
+
+    directory_chain chain;
+    chain.start = list.start.get();
 
     // One buffer holds the path being listed; each entry's name is put behind
     // its directory's path in place.
     platform::native_string path = start;
-    while (!open.empty()) {
-        listing_level& current = open.back();
+    while (!levels.empty()) {
+        listing_level& current = levels.back();
         platform::native_view name;
         platform::listed_type type = platform::listed_type::unknown;
         bool descend = false;
-        if (!platform::next_entry(*current.stream, name, type, descend, error)) {
+        if (!next_listed(current, name, type, descend, error)) {
             if (error) {
                 path.resize(current.path_length);
                 stop_run(step_operation, path, error);
             }
-            open.pop_back();
+            levels.pop_back();
             continue;
         }
         path.resize(current.path_length);
-        if (open.size() > 1 || needs_separator(start)) {
+        if (levels.size() > 1 || needs_separator(start)) {
             path.push_back(platform::separator);
         }
         path.append(name);
-        append_entry(list, path, type);
+        append_entry(list, path, type, current.directory);
         if (recursive && descend) {
-            auto stream = platform::open_directory(platform::listed_path(path), error);
+            if (list.directories.size() >= UINT32_MAX) {
+                stop_run(step_operation, path, std::make_error_code(std::errc::value_too_large));
+            }
+            const auto index = static_cast<std::uint32_t>(list.directories.size());
+            list.directories.push_back({current.directory, platform::native_string(name), {}});
+            const platform::directory* dir = reach(chain, list.directories, index, true, error);
+            listing_level level;
+            if (dir) {
+                level.stream = platform::list_directory(*dir, error);
+            }
             if (error) {
                 stop_run(step_operation, path, error);
             }
-            open.push_back({std::move(stream), path.size()});
+            level.path_length = path.size();
+            level.directory = index;
+            if (levels.size() >= kept_deepest && levels[levels.size() - kept_deepest].stream) {
+                read_ahead(levels[levels.size() - kept_deepest], error);
+                if (error) {
+                    stop_run(step_operation, path, error);
+                }
+            }
+            levels.push_back(std::move(level));
         }
     }
     return list;
@@ -72,11 +211,27 @@ rename_tally run_walk(std::string start_path, const std::regex& pattern, std::st
                       const run_options& options)
 {
     const platform::native_string start = native_or_stop(start_path);
-    const entry_list list = collect_entries(start, options.recursive);
+    entry_list list = collect_entries(start, options.recursive);
 
+    directory_chain chain;
+    chain.start = list.start.get();
+    way_cache ways;
     rename_tally total;
-    visit_reversed(list, [&](platform::native_view entry, platform::listed_type type) {
-        total = add_tallies(total, process_entry(entry, type, pattern, replacement, options));
+    visit_reversed(list, [&](platform::native_view entry, platform::listed_type type, std::uint32_t directory) {
+        std::error_code error;
+        const platform::directory* dir = reach(chain, list.directories, directory, false, error);
+        if (!dir) {
+            // The directory is not the one listed any more: nothing in it is
+            // touched, and each of its entries fails on its own line.
+            write_line(std::cerr, "   error [rn]: " + platform::error_text(error));
+            rename_tally failed;
+            failed.failed = 1;
+            total = add_tallies(total, failed);
+            return;
+        }
+        const std::size_t name_start = directory == 0 ? list.start_length : entry.rfind(platform::separator) + 1;
+        const entry_place place{*dir, entry, name_start};
+        total = add_tallies(total, process_entry(place, type, ways, pattern, replacement, options));
     });
     return total;
 }

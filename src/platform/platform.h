@@ -6,6 +6,7 @@
 // what a failure means for the run is the engine's business.
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -108,6 +109,54 @@ bool next_entry(directory_stream& stream, native_view& name, listed_type& type, 
 // Creates one directory. A directory already there (links followed) counts as
 // success; anything else there gives the already-exists error.
 std::error_code create_directory(const native_string& path);
+
+// Reaching entries through the directories that were opened, never by path
+// text again: a directory of the walk that someone swaps for a link after it
+// was listed, or a directory of a new name swapped after it was made, cannot
+// send an operation elsewhere. On POSIX a directory is an open descriptor and
+// every call below resolves one name relative to it. On Windows it is the
+// directory's exact path, to which the name is joined.
+struct directory;
+void close_directory(directory* dir);
+struct directory_closer {
+    void operator()(directory* dir) const { close_directory(dir); }
+};
+using directory_ref = std::unique_ptr<directory, directory_closer>;
+
+// What tells one directory from another, whatever it is called now.
+struct directory_identity {
+    std::uint64_t device = 0;
+    std::uint64_t node = 0;
+    bool operator==(const directory_identity&) const = default;
+};
+
+// The directory a typed path names, links followed; the working directory
+// for an empty path. Its identity is set.
+directory_ref open_typed_directory(const native_string& path, directory_identity& identity,
+                                   std::error_code& error);
+
+// A directory listed in `parent`, reached without following a link, and only
+// if it is still the one with `expected` identity, when one is given
+// (otherwise its identity is set into `expected`). A link or another
+// directory in its place gives the system's too-many-links error.
+directory_ref open_listed_directory(const directory& parent, native_view name, directory_identity& expected,
+                                    bool check, std::error_code& error);
+
+// A directory on the way to a new name, links followed (where a new name
+// leads is the user's choice), made first when `create` is set and nothing
+// is there. A directory already there counts as made; anything else there
+// gives the already-exists error.
+directory_ref open_way_directory(const directory& parent, native_view name, bool create, std::error_code& error);
+
+// Lists a directory opened above.
+directory_handle list_directory(const directory& dir, std::error_code& error);
+
+// The type of the entry `name` in `dir`, following symbolic links.
+entry_type status_in(const directory& dir, native_view name, std::error_code& error);
+
+// move_entry between two opened directories.
+std::error_code move_between(const directory& from, native_view from_name, const directory& to,
+                             native_view to_name);
 
 // Renames or moves an entry, never replacing an existing target. A move to
 // another file system copies a regular file to a temporary name beside the

@@ -22,6 +22,10 @@
 
 namespace tarn::platform {
 
+struct directory {
+    int fd = AT_FDCWD;  // AT_FDCWD stands for the working directory and is never closed
+};
+
 namespace {
 
 std::error_code last_error(int number = errno)
@@ -280,16 +284,18 @@ std::error_code copy_metadata(int from_fd, int to_fd, const struct stat& info)
     return {};
 }
 
-native_string parent_of(const native_string& path)
+// Every move below names its entries by a directory descriptor and a name
+// in it (AT_FDCWD and a path for the path-based move).
+native_string parent_of(const native_string& name)
 {
-    const std::size_t slash = path.rfind('/');
-    return slash == native_string::npos ? native_string(".") : path.substr(0, slash == 0 ? 1 : slash);
+    const std::size_t slash = name.rfind('/');
+    return slash == native_string::npos ? native_string(".") : name.substr(0, slash == 0 ? 1 : slash);
 }
 
-std::error_code sync_parent_directory(const native_string& path)
+std::error_code sync_parent_directory(int dir, const native_string& name)
 {
     descriptor directory;
-    directory.fd = ::open(parent_of(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    directory.fd = ::openat(dir, parent_of(name).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (directory.fd < 0) {
         return last_error();
     }
@@ -313,15 +319,11 @@ bool unchanged(const struct stat& before, const struct stat& after)
 }
 
 // Removes what the path names only while it is still the entry we made.
-void remove_own(const native_string& path, const struct stat& made)
+void remove_own(int dir, const native_string& name, const struct stat& made)
 {
     struct stat now {};
-    if (::lstat(path.c_str(), &now) == 0 && same_file(now, made)) {
-        if (S_ISDIR(now.st_mode)) {
-            ::rmdir(path.c_str());
-        } else {
-            ::unlink(path.c_str());
-        }
+    if (::fstatat(dir, name.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 && same_file(now, made)) {
+        ::unlinkat(dir, name.c_str(), S_ISDIR(now.st_mode) ? AT_REMOVEDIR : 0);
     }
 }
 
@@ -332,18 +334,18 @@ void remove_own(const native_string& path, const struct stat& made)
 // empty file, or an empty directory for a directory), and the entry is
 // renamed over it. Only someone who deletes that reservation and puts an
 // entry of their own there before the rename can lose what they put there.
-std::error_code move_without_flag(const native_string& from, const native_string& to)
+std::error_code move_without_flag(int from_dir, const native_string& from, int to_dir, const native_string& to)
 {
     struct stat info {};
-    if (::lstat(from.c_str(), &info) != 0) {
+    if (::fstatat(from_dir, from.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
         return last_error();
     }
     const bool directory = S_ISDIR(info.st_mode);
     if (!directory) {
-        if (::link(from.c_str(), to.c_str()) == 0) {
-            if (::unlink(from.c_str()) != 0) {
+        if (::linkat(from_dir, from.c_str(), to_dir, to.c_str(), 0) == 0) {
+            if (::unlinkat(from_dir, from.c_str(), 0) != 0) {
                 const std::error_code error = last_error();
-                ::unlink(to.c_str());
+                ::unlinkat(to_dir, to.c_str(), 0);
                 return error;
             }
             return {};
@@ -357,7 +359,7 @@ std::error_code move_without_flag(const native_string& from, const native_string
     // again. (Equal devices do not rule that out: a bind mount gives EXDEV
     // too, and the reservation then goes.)
     struct stat parent {};
-    if (::stat(parent_of(to).c_str(), &parent) != 0) {
+    if (::fstatat(to_dir, parent_of(to).c_str(), &parent, 0) != 0) {
         return last_error();
     }
     if (parent.st_dev != info.st_dev) {
@@ -365,48 +367,48 @@ std::error_code move_without_flag(const native_string& from, const native_string
     }
     struct stat reservation {};
     if (directory) {
-        if (::mkdir(to.c_str(), 0700) != 0) {
+        if (::mkdirat(to_dir, to.c_str(), 0700) != 0) {
             return last_error();
         }
-        if (::lstat(to.c_str(), &reservation) != 0) {
+        if (::fstatat(to_dir, to.c_str(), &reservation, AT_SYMLINK_NOFOLLOW) != 0) {
             const std::error_code error = last_error();
-            ::rmdir(to.c_str());
+            ::unlinkat(to_dir, to.c_str(), AT_REMOVEDIR);
             return error;
         }
     } else {
         descriptor reserved;
-        reserved.fd = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        reserved.fd = ::openat(to_dir, to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
         if (reserved.fd < 0) {
             return last_error();
         }
         if (::fstat(reserved.fd, &reservation) != 0) {
             const std::error_code error = last_error();
-            ::unlink(to.c_str());
+            ::unlinkat(to_dir, to.c_str(), 0);
             return error;
         }
         if (auto error = close_now(reserved)) {
-            remove_own(to, reservation);
+            remove_own(to_dir, to, reservation);
             return error;
         }
     }
-    if (::rename(from.c_str(), to.c_str()) != 0) {
+    if (::renameat(from_dir, from.c_str(), to_dir, to.c_str()) != 0) {
         const std::error_code error = last_error();
-        remove_own(to, reservation);
+        remove_own(to_dir, to, reservation);
         return error;
     }
     return {};
 }
 
 // A move within one file system that never replaces what is at `to`.
-std::error_code rename_no_replace(const native_string& from, const native_string& to)
+std::error_code rename_no_replace(int from_dir, const native_string& from, int to_dir, const native_string& to)
 {
-    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
+    if (::renameat2(from_dir, from.c_str(), to_dir, to.c_str(), RENAME_NOREPLACE) == 0) {
         return {};
     }
     const std::error_code error = last_error();
     if (error.value() == EINVAL || error.value() == ENOSYS || error.value() == ENOTSUP ||
         error.value() == EOPNOTSUPP) {
-        return move_without_flag(from, to);
+        return move_without_flag(from_dir, from, to_dir, to);
     }
     return error;
 }
@@ -431,13 +433,13 @@ native_string temporary_name(const native_string& to)
 // the source removed. A crash at any point leaves the source whole, with at
 // most a complete copy under the real name or a temporary file beside it.
 // Any failure removes the copy and keeps the source.
-std::error_code copy_then_remove(const native_string& from, const native_string& to)
+std::error_code copy_then_remove(int from_dir, const native_string& from, int to_dir, const native_string& to)
 {
     // Declared first, so that the signals come through only when the
     // temporary file is gone or the move is complete.
     const held_signals signals;
     descriptor source;
-    source.fd = ::open(from.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    source.fd = ::openat(from_dir, from.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
     if (source.fd < 0) {
         return last_error();
     }
@@ -455,7 +457,7 @@ std::error_code copy_then_remove(const native_string& from, const native_string&
     for (int attempt = 0; target.fd < 0; ++attempt) {
         temporary = temporary_name(to);
         // Owner-only while the data is incomplete; the real mode comes later.
-        target.fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        target.fd = ::openat(to_dir, temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
         if (target.fd < 0 && (errno != EEXIST || attempt == 8)) {
             return last_error();
         }
@@ -465,7 +467,7 @@ std::error_code copy_then_remove(const native_string& from, const native_string&
             ::close(target.fd);
             target.fd = -1;
         }
-        ::unlink(temporary.c_str());
+        ::unlinkat(to_dir, temporary.c_str(), 0);
         return error;
     };
 
@@ -496,7 +498,7 @@ std::error_code copy_then_remove(const native_string& from, const native_string&
     if (auto error = close_now(source)) {
         return fail(error);
     }
-    if (auto error = rename_no_replace(temporary, to)) {
+    if (auto error = rename_no_replace(to_dir, temporary, to_dir, to)) {
         return fail(error);
     }
     // The two file systems journal independently: the new name must be on
@@ -504,21 +506,21 @@ std::error_code copy_then_remove(const native_string& from, const native_string&
     // Two copies are never left behind as a success: any failure from here
     // on drops the new one.
     auto undo = [&](std::error_code error) {
-        ::unlink(to.c_str());
+        ::unlinkat(to_dir, to.c_str(), 0);
         return error;
     };
-    if (auto error = sync_parent_directory(to)) {
+    if (auto error = sync_parent_directory(to_dir, to)) {
         return undo(error);
     }
     // The name must still lead to the file that was copied.
     struct stat named {};
-    if (::lstat(from.c_str(), &named) != 0) {
+    if (::fstatat(from_dir, from.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0) {
         return undo(last_error());
     }
     if (!unchanged(info, named)) {
         return undo(source_changed_error());
     }
-    if (::unlink(from.c_str()) != 0) {
+    if (::unlinkat(from_dir, from.c_str(), 0) != 0) {
         return undo(last_error());
     }
     return {};
@@ -583,19 +585,7 @@ std::error_code not_a_directory_error()
 
 entry_type status(const native_string& path, std::error_code& error)
 {
-    struct stat info {};
-    if (::stat(path.c_str(), &info) != 0) {
-        error = last_error();
-        return entry_type::none;
-    }
-    error.clear();
-    if (S_ISREG(info.st_mode)) {
-        return entry_type::regular;
-    }
-    if (S_ISDIR(info.st_mode)) {
-        return entry_type::directory;
-    }
-    return entry_type::other;
+    return status_in(directory{}, path, error);
 }
 
 bool is_not_found(std::error_code error)
@@ -680,19 +670,138 @@ std::error_code create_directory(const native_string& path)
     return error;
 }
 
-std::error_code move_entry(const native_string& from, const native_string& to)
+void close_directory(directory* dir)
 {
-    std::error_code error = rename_no_replace(from, to);
+    if (dir != nullptr) {
+        if (dir->fd >= 0) {
+            ::close(dir->fd);  // read-only: nothing to lose in its error
+        }
+        delete dir;
+    }
+}
+
+namespace {
+
+directory_ref opened(int fd, directory_identity* identity, std::error_code& error)
+{
+    if (fd < 0) {
+        error = last_error();
+        return nullptr;
+    }
+    directory_ref dir(new directory{fd});
+    if (identity != nullptr) {
+        struct stat info {};
+        if (::fstat(fd, &info) != 0) {
+            error = last_error();
+            return nullptr;
+        }
+        *identity = {static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)};
+    }
+    error.clear();
+    return dir;
+}
+
+}  // namespace
+
+directory_ref open_typed_directory(const native_string& path, directory_identity& identity, std::error_code& error)
+{
+    if (path.empty()) {
+        error.clear();
+        return directory_ref(new directory{});
+    }
+    return opened(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC), &identity, error);
+}
+
+directory_ref open_listed_directory(const directory& parent, native_view name, directory_identity& expected,
+                                    bool check, std::error_code& error)
+{
+    const native_string text(name);
+    directory_identity found;
+    directory_ref dir =
+        opened(::openat(parent.fd, text.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC), &found, error);
+    if (dir && check && found != expected) {
+        error = last_error(ELOOP);  // another directory was put in its place
+        return nullptr;
+    }
+    expected = found;
+    return dir;
+}
+
+directory_ref open_way_directory(const directory& parent, native_view name, bool create, std::error_code& error)
+{
+    const native_string text(name);
+    // O_PATH: the way needs only the right to pass through, as a path does.
+    const int flags = O_PATH | O_DIRECTORY | O_CLOEXEC;
+    int fd = ::openat(parent.fd, text.c_str(), flags);
+    if (fd < 0 && errno == ENOENT && create) {
+        if (::mkdirat(parent.fd, text.c_str(), 0777) == 0) {
+            // Made here and now: a link in its place would be someone
+            // else's doing, and is not followed.
+            return opened(::openat(parent.fd, text.c_str(), flags | O_NOFOLLOW), nullptr, error);
+        }
+        if (errno != EEXIST) {
+            error = last_error();
+            return nullptr;
+        }
+        fd = ::openat(parent.fd, text.c_str(), flags);  // made meanwhile by someone else
+    }
+    if (fd < 0 && create && (errno == ENOTDIR || errno == ENOENT)) {
+        error = last_error(EEXIST);  // something that is not a directory stands there
+        return nullptr;
+    }
+    return opened(fd, nullptr, error);
+}
+
+directory_handle list_directory(const directory& dir, std::error_code& error)
+{
+    const int fd = ::fcntl(dir.fd, F_DUPFD_CLOEXEC, 0);
+    DIR* stream = fd < 0 ? nullptr : ::fdopendir(fd);
+    if (stream == nullptr) {
+        error = last_error();
+        if (fd >= 0) {
+            ::close(fd);
+        }
+        return nullptr;
+    }
+    error.clear();
+    return directory_handle(new directory_stream{stream});
+}
+
+entry_type status_in(const directory& dir, native_view name, std::error_code& error)
+{
+    struct stat info {};
+    if (::fstatat(dir.fd, native_string(name).c_str(), &info, 0) != 0) {
+        error = last_error();
+        return entry_type::none;
+    }
+    error.clear();
+    return S_ISREG(info.st_mode) ? entry_type::regular
+           : S_ISDIR(info.st_mode) ? entry_type::directory
+                                   : entry_type::other;
+}
+
+std::error_code move_between(const directory& from_dir, native_view from_name, const directory& to_dir,
+                             native_view to_name)
+{
+    const native_string from(from_name);
+    const native_string to(to_name);
+    std::error_code error = rename_no_replace(from_dir.fd, from, to_dir.fd, to);
     if (error.value() == EXDEV) {
         struct stat info {};
-        if (::lstat(from.c_str(), &info) != 0) {
+        if (::fstatat(from_dir.fd, from.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
             return last_error();
         }
         if (S_ISREG(info.st_mode)) {
-            return copy_then_remove(from, to);
+            return copy_then_remove(from_dir.fd, from, to_dir.fd, to);
         }
     }
     return error;
+}
+
+std::error_code move_entry(const native_string& from, const native_string& to)
+{
+    const directory working;
+    return move_between(working, from, working, to);
 }
 
 std::string error_text(std::error_code error)

@@ -114,13 +114,31 @@ int open(const char *path, int flags, ...)
     return result;
 }
 
+int openat(int dir, const char *path, int flags, ...)
+{
+    va_list list;
+    va_start(list, flags);
+    mode_t mode = (flags & (O_CREAT | O_TMPFILE)) != 0 ? va_arg(list, mode_t) : 0;
+    va_end(list);
+    int (*real)(int, const char *, int, ...) = (int (*)(int, const char *, int, ...))dlsym(RTLD_NEXT, "openat");
+    if (before("openat", path) != 0) {
+        return -1;
+    }
+    int result = real(dir, path, flags, mode);
+    after();
+    return result;
+}
+
 int close(int fd)
 {
     int (*real)(int) = (int (*)(int))dlsym(RTLD_NEXT, "close");
+    int (*real_fstat)(int, struct stat *) = (int (*)(int, struct stat *))dlsym(RTLD_NEXT, "fstat");
     if (fd >= 0 && fd <= 2) {
         abort(); /* the program never closes a standard stream's descriptor */
     }
-    if (before("close", NULL) != 0) {
+    struct stat info;
+    const int directory = real_fstat(fd, &info) == 0 && S_ISDIR(info.st_mode);
+    if (before("close", directory ? "directory" : NULL) != 0) {
         const int error = errno;
         real(fd); /* a failed close frees the descriptor all the same on Linux */
         errno = error;
@@ -152,6 +170,12 @@ WRAP(int, fsetxattr, (int fd, const char *name, const void *value, size_t size, 
      (fd, name, value, size, flags))
 WRAP(int, renameat2, (int from_dir, const char *from, int to_dir, const char *to, unsigned flags),
      (from_dir, from, to_dir, to, flags))
+WRAP(int, renameat, (int from_dir, const char *from, int to_dir, const char *to), (from_dir, from, to_dir, to))
+WRAP(int, linkat, (int from_dir, const char *from, int to_dir, const char *to, int flags),
+     (from_dir, from, to_dir, to, flags))
+WRAP(int, unlinkat, (int dir, const char *path, int flags), (dir, path, flags))
+WRAP(int, mkdirat, (int dir, const char *path, mode_t mode), (dir, path, mode))
+WRAP(int, fstatat, (int dir, const char *path, struct stat *info, int flags), (dir, path, info, flags))
 WRAP(int, rename, (const char *from, const char *to), (from, to))
 WRAP(int, link, (const char *from, const char *to), (from, to))
 WRAP(int, unlink, (const char *path), (path))

@@ -111,8 +111,13 @@ TEST_F(PlatformTest, CreateDirectoryAndCreateMissingDirectories)
 #endif
     };
     for (const auto& [path, missing_too, expected] : cases) {
-        const std::error_code error = missing_too ? tarn::create_missing_directories(path.native())
-                                                  : platform::create_directory(path.native());
+        tarn::way_cache ways;
+        std::error_code error;
+        if (!missing_too) {
+            error = platform::create_directory(path.native());
+        } else if (!tarn::open_new_name_directory(ways, path.native(), true, error)) {
+            EXPECT_TRUE(error) << path;
+        }
         EXPECT_EQ(outcome(error), expected) << path;
         std::error_code ignored;
         EXPECT_EQ(fs::is_directory(path, ignored), expected == "ok") << path;
@@ -138,7 +143,7 @@ TEST_F(PlatformTest, ListedTypesAndTheStatusQueriesTheySpare)
     const auto open_descriptors = [] { return std::distance(fs::directory_iterator("/proc/self/fd"), {}); };
     const auto descriptors_before = open_descriptors();
 #endif
-    tarn::visit_reversed(tarn::collect_entries(root.native(), true), [&](auto path, platform::listed_type type) {
+    tarn::visit_reversed(tarn::collect_entries(root.native(), true), [&](auto path, platform::listed_type type, auto) {
         listed[fs::path(path).filename().string()] = type;
     });
     EXPECT_EQ(listed, expected);
@@ -152,10 +157,16 @@ TEST_F(PlatformTest, ListedTypesAndTheStatusQueriesTheySpare)
         {"have", unknown, "x", false, by_type},    {"file", directory, "file", false, by_type},
         {"have", directory, "have", true, renamed}, {"file", unknown, "file", false, renamed},
     };
+    platform::directory_identity identity;
+    std::error_code error;
+    const platform::directory_ref dir = platform::open_typed_directory(root.native(), identity, error);
+    tarn::way_cache ways;
     for (const auto& [name, type, pattern, directories, lead] : cases) {
         const tarn::run_options options{2, true, false, false, directories, false};  // a dry run at -vv
         testing::internal::CaptureStdout();
-        tarn::process_entry((root / name).native(), type, std::regex(pattern), "new", options);
+        const auto path = (root / name).native();
+        tarn::process_entry({*dir, path, path.size() - std::string_view(name).size()}, type, ways,
+                            std::regex(pattern), "new", options);
         const std::string line = testing::internal::GetCapturedStdout();
         EXPECT_EQ(line.substr(0, line.find('\'')), lead) << name << " listed as " << static_cast<int>(type);
     }
