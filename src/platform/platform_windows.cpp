@@ -1142,6 +1142,72 @@ std::error_code move_entry(const native_string& from, const native_string& to)
     return copy_then_remove(source, target);
 }
 
+// A directory here is its path: the one the listing gave, in the form that
+// reaches it exactly, or the text a new name's way was typed in. Names are
+// joined to it as the walk joined them.
+struct directory {
+    native_string path;
+};
+
+void close_directory(directory* dir)
+{
+    delete dir;
+}
+
+namespace {
+
+native_string joined(const native_string& dir, native_view name)
+{
+    native_string path = dir;
+    if (!path.empty() && !is_separator(path.back()) && !is_bare_drive(path)) {
+        path += separator;
+    }
+    path += name;
+    return path;
+}
+
+}  // namespace
+
+directory_ref open_typed_directory(const native_string& path, directory_identity&, std::error_code& error)
+{
+    error.clear();
+    return directory_ref(new directory{path});
+}
+
+directory_ref open_listed_directory(const directory& parent, native_view name, directory_identity&, bool,
+                                    std::error_code& error)
+{
+    error.clear();
+    return directory_ref(new directory{joined(parent.path, name)});
+}
+
+directory_ref open_way_directory(const directory& parent, native_view name, bool create, std::error_code& error)
+{
+    native_string path = joined(parent.path, name);
+    if (create) {
+        error = create_directory(path);
+    } else if (status(path, error) != entry_type::directory && !error) {
+        error = win32_error(ERROR_DIRECTORY);
+    }
+    return error ? nullptr : directory_ref(new directory{std::move(path)});
+}
+
+directory_handle list_directory(const directory& dir, std::error_code& error)
+{
+    return open_directory(dir.path, error);
+}
+
+entry_type status_in(const directory& dir, native_view name, std::error_code& error)
+{
+    return status(joined(dir.path, name), error);
+}
+
+std::error_code move_between(const directory& from, native_view from_name, const directory& to,
+                             native_view to_name)
+{
+    return move_entry(joined(from.path, from_name), joined(to.path, to_name));
+}
+
 std::string error_text(std::error_code error)
 {
     std::string text;
