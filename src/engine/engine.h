@@ -7,6 +7,7 @@
 #include "platform/platform.h"
 #include "tarn/run_options.h"
 
+#include <map>
 #include <regex>
 #include <string>
 
@@ -33,9 +34,13 @@ struct entry_place {
 
 // The directory the last new name went into, kept open for the entries that
 // follow: most go to the same one. Cleared whenever a directory is renamed.
+// The directories the run made, by the text that named them: a later new
+// name reaches them only while they are still the ones made, never through a
+// link someone put in their place.
 struct way_cache {
     platform::native_string path;
     platform::directory_ref dir;
+    std::map<platform::native_string, platform::directory_identity> made;
 };
 
 // Decides one entry's fate (skip, refuse, rename or report a dry-run rename),
@@ -47,13 +52,15 @@ rename_tally process_entry(const entry_place& entry, platform::listed_type liste
                            const run_options& options);
 
 // Opens the directory that will hold a new name, the parent part of `path`,
-// element by element from the working directory (or the root it names),
-// making what is missing when `create` is set. Without `create`, a missing
-// directory gives null and no error. A directory already there, or a link to
-// one, counts as present; a file standing in the way gives the already-exists
-// error.
-const platform::directory* open_new_name_directory(way_cache& ways, const platform::native_string& path,
-                                                   bool create, std::error_code& error);
+// element by element from the working directory (or the root it names), or
+// from the entry's own directory where `path` is that directory's listed path
+// or lies below it; makes what is missing when `create` is set. Without
+// `create`, a missing directory gives null and no error. A directory already
+// there, or a link to one, counts as present; a file standing in the way
+// gives the already-exists error.
+const platform::directory* open_new_name_directory(way_cache& ways, const entry_place& entry,
+                                                   const platform::native_string& path, bool create,
+                                                   std::error_code& error);
 
 // Makes the directories the new name needs, then moves the entry into the
 // directory opened for it. Reports failures on the standard error; returns 0

@@ -31,7 +31,7 @@ bool absent_new_name(std::error_code error)
 
 // Whether something stands at the new name, links followed. A name that
 // ends in a separator names a directory, and only a directory takes it.
-bool new_name_taken(way_cache& ways, platform::native_string target)
+bool new_name_taken(way_cache& ways, const entry_place& entry, platform::native_string target)
 {
     const std::size_t root = platform::root_path_length(target);
     bool directory_only = false;
@@ -42,7 +42,7 @@ bool new_name_taken(way_cache& ways, platform::native_string target)
     const path_parts parts = split_path(target);
     std::error_code error;
     const platform::directory* dir =
-        open_new_name_directory(ways, target.substr(0, parts.parent_length), false, error);
+        open_new_name_directory(ways, entry, target.substr(0, parts.parent_length), false, error);
     platform::entry_type type = platform::entry_type::none;
     if (dir != nullptr) {
         type = parts.name_start == target.size()
@@ -119,7 +119,7 @@ rename_tally process_entry(const entry_place& entry, platform::listed_type liste
     }
 
     std::string old_text = narrow_or_stop(entry.path, entry.path);
-    if (new_name_taken(ways, native_or_stop(new_name))) {
+    if (new_name_taken(ways, entry, native_or_stop(new_name))) {
         // Asked again: the entry may have changed since the type filter.
         if (entry_status() == platform::entry_type::directory) {
             tally.skipped = 1;

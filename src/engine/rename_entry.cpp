@@ -7,19 +7,32 @@
 
 namespace tarn {
 
-const platform::directory* open_new_name_directory(way_cache& ways, const platform::native_string& path,
-                                                   bool create, std::error_code& error)
+const platform::directory* open_new_name_directory(way_cache& ways, const entry_place& entry,
+                                                   const platform::native_string& path, bool create,
+                                                   std::error_code& error)
 {
     error.clear();
+    // The entry's own directory, reached by identity, stands for the text it
+    // was listed under: a new name in it, or below it, goes there even when
+    // someone has since put a link in that directory's place.
+    const std::size_t own = split_path(entry.path).parent_length;
+    const bool inside = own > 0 && path.compare(0, own, entry.path.substr(0, own)) == 0 &&
+                        (path.size() == own || platform::is_separator(path[own]));
+    if (inside && path.size() == own) {
+        return &entry.dir;
+    }
     if (ways.dir && ways.path == path) {
         return ways.dir.get();
     }
     ways.dir.reset();
-    const std::size_t root = platform::creation_root_length(path);
-    platform::directory_identity identity;
-    platform::directory_ref dir = platform::open_typed_directory(path.substr(0, root), identity, error);
-    std::size_t position = root;
-    while (dir && position < path.size()) {
+    std::size_t position = inside ? own : platform::creation_root_length(path);
+    platform::directory_ref dir;
+    if (!inside) {
+        platform::directory_identity identity;
+        dir = platform::open_typed_directory(path.substr(0, position), identity, error);
+    }
+    bool failed = !inside && !dir;
+    while (!failed && position < path.size()) {
         while (position < path.size() && platform::is_separator(path[position])) {
             ++position;
         }
@@ -28,15 +41,32 @@ const platform::directory* open_new_name_directory(way_cache& ways, const platfo
             ++position;
         }
         if (position > start) {
-            dir = platform::open_way_directory(
-                *dir, platform::native_view(path).substr(start, position - start), create, error);
+            const platform::directory* parent = dir ? dir.get() : &entry.dir;
+            const platform::native_view name = platform::native_view(path).substr(start, position - start);
+            const auto made = ways.made.find(path.substr(0, position));
+            if (made != ways.made.end()) {
+                dir = platform::open_listed_directory(*parent, name, made->second, true, error);
+            } else {
+                // Made here but not opened as made, the directory is never
+                // reached again: its recorded identity matches none.
+                bool created = false;
+                platform::directory_identity identity;
+                dir = platform::open_way_directory(*parent, name, create, created, identity, error);
+                if (created) {
+                    ways.made.emplace(path.substr(0, position), identity);
+                }
+            }
+            failed = !dir;
         }
     }
-    if (!dir) {
+    if (failed) {
         if (!create && platform::is_not_found(error)) {
             error.clear();
         }
         return nullptr;
+    }
+    if (!dir) {
+        return &entry.dir;  // only separators behind the entry's directory
     }
     ways.path = path;
     ways.dir = std::move(dir);
@@ -70,7 +100,7 @@ int rename_entry(const entry_place& entry, std::string old_text, std::string new
     if (!error) {
         const path_parts parts = split_path(new_path);
         const platform::directory* to =
-            open_new_name_directory(ways, new_path.substr(0, parts.parent_length), true, error);
+            open_new_name_directory(ways, entry, new_path.substr(0, parts.parent_length), true, error);
         if (to == nullptr) {
             write_line(std::cerr, "   error [cd]: " + platform::error_text(error));
             return 1;

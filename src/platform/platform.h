@@ -144,9 +144,11 @@ directory_ref open_listed_directory(const directory& parent, native_view name, d
 
 // A directory on the way to a new name, links followed (where a new name
 // leads is the user's choice), made first when `create` is set and nothing
-// is there. A directory already there counts as made; anything else there
-// gives the already-exists error.
-directory_ref open_way_directory(const directory& parent, native_view name, bool create, std::error_code& error);
+// is there; then `created` is set, and `made` to the new directory's
+// identity once it is open. A directory already there counts as made;
+// anything else there gives the already-exists error.
+directory_ref open_way_directory(const directory& parent, native_view name, bool create, bool& created,
+                                 directory_identity& made, std::error_code& error);
 
 // Lists a directory opened above.
 directory_handle list_directory(const directory& dir, std::error_code& error);

@@ -727,17 +727,19 @@ directory_ref open_listed_directory(const directory& parent, native_view name, d
     return dir;
 }
 
-directory_ref open_way_directory(const directory& parent, native_view name, bool create, std::error_code& error)
+directory_ref open_way_directory(const directory& parent, native_view name, bool create, bool& created,
+                                 directory_identity& made, std::error_code& error)
 {
     const native_string text(name);
     // O_PATH: the way needs only the right to pass through, as a path does.
     const int flags = O_PATH | O_DIRECTORY | O_CLOEXEC;
     int fd = ::openat(parent.fd, text.c_str(), flags);
     if (fd < 0 && errno == ENOENT && create) {
-        if (::mkdirat(parent.fd, text.c_str(), 0777) == 0) {
+        created = ::mkdirat(parent.fd, text.c_str(), 0777) == 0;
+        if (created) {
             // Made here and now: a link in its place would be someone
             // else's doing, and is not followed.
-            return opened(::openat(parent.fd, text.c_str(), flags | O_NOFOLLOW), nullptr, error);
+            return opened(::openat(parent.fd, text.c_str(), flags | O_NOFOLLOW), &made, error);
         }
         if (errno != EEXIST) {
             error = last_error();

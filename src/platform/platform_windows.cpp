@@ -1181,7 +1181,8 @@ directory_ref open_listed_directory(const directory& parent, native_view name, d
     return directory_ref(new directory{joined(parent.path, name)});
 }
 
-directory_ref open_way_directory(const directory& parent, native_view name, bool create, std::error_code& error)
+directory_ref open_way_directory(const directory& parent, native_view name, bool create, bool&,
+                                 directory_identity&, std::error_code& error)
 {
     native_string path = joined(parent.path, name);
     if (create) {

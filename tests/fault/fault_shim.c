@@ -2,7 +2,8 @@
  * the file functions below and, at the call numbered TARN_FAULT_AT, fails it
  * with TARN_FAULT_ERRNO (TARN_FAULT_ACTION=fail) or kills the process just
  * before or just after it (kill-before, kill-after), sends it SIGTERM just
- * before it (term), or appends a byte to the
+ * before it (term), swaps the directory TARN_FAULT_SWAP for a link to
+ * TARN_FAULT_SWAP_TO just before it (swap), or appends a byte to the
  * file TARN_FAULT_APPEND just before it (append). TARN_FAULT_LOG names a file
  * that gets one line per counted call: the function and the path it opens. TARN_FAULT_REFUSE ("link=1,...")
  * makes functions always fail with that error number without being counted,
@@ -72,6 +73,15 @@ static int before(const char *function, const char *path)
     }
     if (action_is("term")) { /* as a service stop would; the call goes on */
         kill(getpid(), SIGTERM);
+    }
+    if (action_is("swap")) { /* someone who can write the tree puts a link in a directory's place */
+        const char *directory = getenv("TARN_FAULT_SWAP"), *target = getenv("TARN_FAULT_SWAP_TO");
+        char moved[4096];
+        snprintf(moved, sizeof moved, "%s.moved", directory);
+        int (*real_rename)(const char *, const char *) = (int (*)(const char *, const char *))dlsym(RTLD_NEXT, "rename");
+        if (real_rename(directory, moved) == 0) {
+            symlink(target, directory);
+        }
     }
     if (action_is("fail")) {
         errno = (int)setting("TARN_FAULT_ERRNO", EIO);

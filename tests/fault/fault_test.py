@@ -110,6 +110,41 @@ def run(binary, shim, refuse, other_fs, at=0, action="", error=errno.EIO, call="
         return check(result, root, target_root, target, refuse, action, error, call)
 
 
+# Someone who can write the tree puts a link to a directory they cannot
+# write (victim) in the place of one of its directories, just before each
+# call in turn: after the listing, between listing a directory and opening
+# it, between making a new name's directory and the move. The victim must
+# never lose or gain an entry. Each row: arguments, the directory swapped.
+ATTACKS = [(["-rv", r"^x(\d)[.]txt$", "out$1.txt"], "sub"),  # out of sub, into the working directory
+           (["-rdv", r"x(\d)[.]txt$", "y$1.txt"], "sub"),  # renamed where they are
+           (["-rdv", r"/x(\d)[.]txt$", "/n/z$1.txt"], "sub/n")]  # into a directory the run makes
+
+
+def attacks(binary, shim):
+    faults, runs = [], 0
+    for args, swapped in ATTACKS:
+        calls, at = 1, 0
+        while at <= calls:
+            with tempfile.TemporaryDirectory(prefix="tarn-fault-") as top, tempfile.NamedTemporaryFile("r") as log:
+                work, victim = os.path.join(top, "work"), os.path.join(top, "victim")
+                for directory in (os.path.join(work, "sub"), victim):
+                    os.makedirs(directory)
+                    for name in ("x1.txt", "x2.txt"):
+                        pathlib.Path(directory, name).write_bytes(directory.encode())
+                environment = dict(os.environ, LD_PRELOAD=shim, TARN_FAULT_AT=str(at), TARN_FAULT_ACTION="swap",
+                                   TARN_FAULT_SWAP=os.path.join(work, swapped), TARN_FAULT_SWAP_TO=victim,
+                                   TARN_FAULT_LOG=log.name)
+                result = subprocess.run([binary, *args], cwd=work, env=environment, capture_output=True, timeout=60)
+                calls = max(calls, len(log.readlines())) if at == 0 else calls
+                left = sorted(os.listdir(victim))
+                if left != ["x1.txt", "x2.txt"] or result.returncode not in (0, 2):
+                    faults.append(f"{' '.join(args)}, {swapped} swapped at call {at}: victim holds {left}, "
+                                  f"status {result.returncode}")
+            at, runs = at + 1, runs + 1
+    print(f"attacks: {runs} runs, {len(faults)} faults", *faults, sep="\n  ")
+    return len(faults)
+
+
 def main(binary, shim):
     if os.stat("/dev/shm").st_dev == os.stat(tempfile.gettempdir()).st_dev:
         print("SKIPPED: the temporary directory and /dev/shm share a device")
@@ -134,6 +169,7 @@ def main(binary, shim):
                        for fault in run(binary, shim, refuse, other_fs, at, action, error, calls[at - 1])]
         print(f"{case}: {len(calls)} counted calls, {len(runs) + 1} runs, {len(faults)} faults", *faults, sep="\n  ")
         failures += len(faults)
+    failures += attacks(binary, shim)
     print("%d faults" % failures)
     return 1 if failures else 0
 

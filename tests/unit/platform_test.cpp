@@ -113,9 +113,11 @@ TEST_F(PlatformTest, CreateDirectoryAndCreateMissingDirectories)
     for (const auto& [path, missing_too, expected] : cases) {
         tarn::way_cache ways;
         std::error_code error;
+        platform::directory_identity identity;
+        const auto working = platform::open_typed_directory({}, identity, error);
         if (!missing_too) {
             error = platform::create_directory(path.native());
-        } else if (!tarn::open_new_name_directory(ways, path.native(), true, error)) {
+        } else if (!tarn::open_new_name_directory(ways, {*working, "x", 0}, path.native(), true, error)) {
             EXPECT_TRUE(error) << path;
         }
         EXPECT_EQ(outcome(error), expected) << path;
