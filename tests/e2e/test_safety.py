@@ -1,6 +1,7 @@
 """A runaway pattern, a link moved to another file system, and errors that stop the run."""
 
 import os
+import resource
 import shutil
 import subprocess
 import tempfile
@@ -36,6 +37,30 @@ class safety_test(harness.tarn_case):
         text = harness.system_text("long") or result.stderr.decode()[len(harness.rn_error("")):].rstrip()
         self.assertEqual((result.stderr, result.returncode), (lines(harness.rn_error(text)), 0))
         self.assert_tree({"aa.new": "a", long_stem + ".txt": "b", "cc.new": "c"})
+
+    @unittest.skipUnless(harness.is_posix(), "paths longer than Linux takes, under a limit on open files")
+    def test_tree_deeper_than_any_path(self):
+        # 3,000 levels (paths of 6,000 bytes) with 256 descriptors: every file
+        # is renamed in place with -d, then moved out with -r, its path whole.
+        depth, files = 3000, range(500, 3001, 500)
+        at = os.open(self.root, os.O_DIRECTORY)
+        for level in range(1, depth + 1):
+            os.mkdir("d", dir_fd=at)
+            at, parent = os.open("d", os.O_DIRECTORY, dir_fd=at), at
+            os.close(parent)
+            if level in files:
+                os.close(os.open("f%d.txt" % level, os.O_CREAT | os.O_WRONLY, dir_fd=at))
+        os.close(at)
+        self.addCleanup(peel, self.root)
+        limit = lambda: resource.setrlimit(resource.RLIMIT_NOFILE, (256, 256))
+        result = self.tarn("-rdv", r"f(\d+)[.]txt$", "g$1.txt", preexec_fn=limit)
+        self.assertEqual((result.stderr, result.returncode), (b"", 0))
+        self.assertEqual(result.stdout.splitlines()[-1], stats(len(files), 0, depth, True).encode())
+        deepest = entry(*["d"] * depth, "f3000.txt")
+        self.assertTrue(renaming(deepest, deepest[:-9] + "g3000.txt", 1).encode() in result.stdout)
+        result = self.tarn("-rv", r"^g(\d+)[.]txt$", "$&", preexec_fn=limit)
+        self.assertEqual(result.stdout.splitlines()[-1], stats(len(files), 0, depth).encode())
+        self.assertEqual(sorted(os.listdir(self.root)), ["d"] + sorted("g%d.txt" % level for level in files))
 
     @unittest.skipUnless(harness.is_posix(), "moves to /dev/shm, a tmpfs of the native system")
     def test_link_is_not_moved_to_another_file_system(self):
@@ -86,3 +111,16 @@ class safety_test(harness.tarn_case):
         self.assertEqual((result.returncode, result.stderr),
                          (2, b"tarn: the report could not be written to the standard output\n"))
         self.assert_tree({"b.txt": "a"})
+
+
+def peel(root):
+    """Removes a chain of directories named d too deep for a path, a level at a time."""
+    while os.path.isdir(os.path.join(root, "d")):
+        inner = os.path.join(root, "d", "d")
+        if os.path.isdir(inner):
+            os.rename(inner, os.path.join(root, "next"))
+        for name in os.listdir(os.path.join(root, "d")):
+            os.unlink(os.path.join(root, "d", name))
+        os.rmdir(os.path.join(root, "d"))
+        if os.path.isdir(os.path.join(root, "next")):
+            os.rename(os.path.join(root, "next"), os.path.join(root, "d"))
