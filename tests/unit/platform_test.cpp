@@ -117,7 +117,7 @@ TEST_F(PlatformTest, CreateDirectoryAndCreateMissingDirectories)
         const auto working = platform::open_typed_directory({}, identity, error);
         if (!missing_too) {
             error = platform::create_directory(path.native());
-        } else if (!tarn::open_new_name_directory(ways, {*working, "x", 0}, path.native(), true, error)) {
+        } else if (!tarn::open_new_name_directory(ways, {*working, {}, 0}, path.native(), true, error)) {
             EXPECT_TRUE(error) << path;
         }
         EXPECT_EQ(outcome(error), expected) << path;
