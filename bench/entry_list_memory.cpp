@@ -49,7 +49,7 @@ int main(int argc, char** argv)
 
     std::size_t path_bytes = 0;
     std::size_t visited = 0;
-    tarn::visit_reversed(list, [&](tarn::platform::native_view path, tarn::platform::listed_type) {
+    tarn::visit_reversed(list, [&](tarn::platform::native_view path, tarn::platform::listed_type, std::uint32_t) {
         path_bytes += path.size();
         ++visited;
     });

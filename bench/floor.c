@@ -7,7 +7,9 @@
  * run in the directory to be renamed. Every name IMG_<rest> becomes
  * photo-<rest>. The listing is taken completely first, then handled last
  * entry first; per entry: stat(entry), and for a regular file stat(target)
- * and rename(entry, target).
+ * and rename(entry, target), each relative to the entry's directory (opened
+ * once per directory) and to the target's (the working directory, or the
+ * entry's own in place), with the no-replace flag tarn uses.
  *
  * MODE
  *   flat      the entries of "." only; targets land beside them.
@@ -121,6 +123,28 @@ static int wanted_name(const char* name, int sparse)
                         strcmp(name + length - (sizeof ending - 1), ending) == 0));
 }
 
+/* The directory of a listed path, opened once for the entries that follow in
+ * it: like tarn, the floor names an entry by its directory and its name, so
+ * that the kernel resolves one name per call rather than the whole path. */
+static int directory_of(const char* path, const char* name)
+{
+    static char current[4096];
+    static int fd = -1;
+    size_t length = (size_t)(name - path);
+    if (fd < 0 || strlen(current) != length || strncmp(current, path, length) != 0) {
+        if (fd >= 0) {
+            close(fd);
+        }
+        memcpy(current, path, length);
+        current[length] = '\0';
+        fd = open(current, O_PATH | O_DIRECTORY | O_CLOEXEC);
+        if (fd < 0) {
+            die("cannot open the directory of", path);
+        }
+    }
+    return fd;
+}
+
 /* Makes every missing directory above `path`, whose last element is a name. */
 static void make_parents(char* path)
 {
@@ -172,7 +196,8 @@ int main(int argc, char** argv)
             continue;
         }
         struct stat info;
-        if (stat(path, &info) != 0 || !(S_ISREG(info.st_mode) || (move && S_ISDIR(info.st_mode)))) {
+        const int directory = directory_of(path, name);
+        if (fstatat(directory, name, &info, 0) != 0 || !(S_ISREG(info.st_mode) || (move && S_ISDIR(info.st_mode)))) {
             ++skipped;
             continue;
         }
@@ -212,7 +237,9 @@ int main(int argc, char** argv)
         memcpy(target, path, directory_length);
         snprintf(target + directory_length, sizeof target - directory_length, "%s%s", new_prefix,
                  name + sizeof old_prefix - 1);
-        if (stat(target, &info) == 0 || errno != ENOENT) {
+        const int target_directory = in_place ? directory : AT_FDCWD;
+        const char* target_name = target + directory_length;
+        if (fstatat(target_directory, target_name, &info, 0) == 0 || errno != ENOENT) {
             ++failed;
             continue;
         }
@@ -225,7 +252,7 @@ int main(int argc, char** argv)
         }
         if (dry_run) {
             ++renamed;
-        } else if (rename(path, target) == 0) {
+        } else if (renameat2(directory, name, target_directory, target_name, RENAME_NOREPLACE) == 0) {
             ++renamed;
         } else {
             fprintf(stderr, "floor_rename: cannot rename %s: %s\n", path, strerror(errno));
