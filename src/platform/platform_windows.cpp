@@ -1144,14 +1144,23 @@ std::error_code move_entry(const native_string& from, const native_string& to)
 
 // A directory here is its path: the one the listing gave, in the form that
 // reaches it exactly, or the text a new name's way was typed in. Names are
-// joined to it as the walk joined them.
+// joined to it as the walk joined them. A directory of the walk is also held
+// open, without delete sharing, while the walk is inside it: it can then be
+// neither renamed nor replaced by a junction or link, so its path keeps
+// leading to the directory that was listed.
 struct directory {
     native_string path;
+    HANDLE held = INVALID_HANDLE_VALUE;
 };
 
 void close_directory(directory* dir)
 {
-    delete dir;
+    if (dir != nullptr) {
+        if (dir->held != INVALID_HANDLE_VALUE) {
+            ::CloseHandle(dir->held);
+        }
+        delete dir;
+    }
 }
 
 namespace {
@@ -1174,11 +1183,38 @@ directory_ref open_typed_directory(const native_string& path, directory_identity
     return directory_ref(new directory{path});
 }
 
-directory_ref open_listed_directory(const directory& parent, native_view name, directory_identity&, bool,
-                                    std::error_code& error)
+directory_ref open_listed_directory(const directory& parent, native_view name, directory_identity& expected,
+                                    bool check, std::error_code& error)
 {
+    directory_ref dir(new directory{joined(parent.path, name)});
+    dir->held = ::CreateFileW(dir->path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (dir->held == INVALID_HANDLE_VALUE) {
+        error = last_error();
+        return nullptr;
+    }
+    // A junction or directory link in its place, or another directory, is
+    // not entered. Other reparse points (cloud or deduplicated folders) are
+    // directories like any other.
+    FILE_ATTRIBUTE_TAG_INFO tag{};
+    const file_identity id = identity_of(dir->held);
+    std::uint64_t node = 0;
+    for (std::size_t at = 0; at < sizeof id.id.Identifier; at += sizeof node) {
+        std::uint64_t part = 0;
+        std::memcpy(&part, id.id.Identifier + at, sizeof part);
+        node ^= part;
+    }
+    const directory_identity found{id.volume, node};
+    if (!::GetFileInformationByHandleEx(dir->held, FileAttributeTagInfo, &tag, sizeof tag) ||
+        (tag.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
+        ((tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 && IsReparseTagNameSurrogate(tag.ReparseTag)) ||
+        !id.known || (check && found != expected)) {
+        error = win32_error(ERROR_CANT_RESOLVE_FILENAME);
+        return nullptr;
+    }
+    expected = found;
     error.clear();
-    return directory_ref(new directory{joined(parent.path, name)});
+    return dir;
 }
 
 directory_ref open_way_directory(const directory& parent, native_view name, bool create, bool&,
