@@ -145,7 +145,13 @@ rename_tally process_entry(const entry_place& entry, platform::listed_type liste
     } else if (rename_entry(entry, std::move(old_text), std::move(new_name), ways, options) == 0) {
         tally.renamed = 1;
         if (type == platform::entry_type::directory) {
-            ways.dir.reset();  // the kept directory may be this one, or below it
+            // The kept directory may be this one, or below it; so may
+            // directories the run made, which their names no longer reach.
+            ways.dir.reset();
+            std::erase_if(ways.made, [&entry](const auto& made) {
+                return made.first.starts_with(entry.path) &&
+                       (made.first.size() == entry.path.size() || platform::is_separator(made.first[entry.path.size()]));
+            });
         }
     } else {
         tally.failed = 1;

@@ -43,6 +43,10 @@ const platform::directory* opened_at(const directory_chain& chain, std::size_t d
 const platform::directory* reach(directory_chain& chain, std::vector<listed_directory>& directories,
                                  std::uint32_t target, bool first_time, std::error_code& error)
 {
+    if (target == (chain.index.empty() ? 0 : chain.index.back()) && (chain.index.empty() || chain.open.back())) {
+        error.clear();
+        return opened_at(chain, chain.index.size());  // the entries of one directory come together
+    }
     std::vector<std::uint32_t> way;  // bottom up
     for (std::uint32_t at = target; at != 0; at = directories[at].parent) {
         way.push_back(at);
