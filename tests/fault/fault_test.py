@@ -20,11 +20,13 @@ ITEMS = [("a.txt", "n/a.new", "", os.urandom(300_000)),
          ("b.txt", "n/b.new", "", b"head" + bytes(1 << 20) + b"tail" + bytes(1 << 20)),  # two holes
          ("d", "n/d.new", "/inner", b"inside d")]
 NO_FLAG, NO_LINK = "renameat2=38", "renameat2=22,linkat=1"  # ENOSYS, EINVAL: the flag refused
+KERNEL_COPY = "copy_file_range between file systems"  # refuses nothing: the shim copies instead
 # name, environment refusals, whether the target is on another file system
 SCENARIOS = [("rename", "", False), ("rename without the no-replace flag", NO_FLAG, False),
              ("rename without the flag or hard links", NO_LINK, False),
              ("move to another file system", "", True),
-             ("move to another file system without the flag or hard links", NO_LINK, True)]
+             ("move to another file system without the flag or hard links", NO_LINK, True),
+             ("move to another file system, copied by the kernel", KERNEL_COPY, True)]
 # A source that does not give an attribute, or a target file system that
 # refuses one, with one of these: it is left behind and the move goes on, as
 # the system's own move does.
@@ -104,7 +106,7 @@ def run(binary, shim, refuse, other_fs, at=0, action="", error=errno.EIO, call="
         target_root, target = (other, other) if other_fs else (root, ".")
         environment = dict(os.environ, LD_PRELOAD=shim, TARN_FAULT_REFUSE=refuse, TARN_FAULT_AT=str(at),
                            TARN_FAULT_ACTION=action, TARN_FAULT_LOG=log, TARN_FAULT_ERRNO=str(error),
-                           TARN_FAULT_APPEND=os.path.join(root, "a.txt"))
+                           TARN_FAULT_APPEND=os.path.join(root, "a.txt"), TARN_FAULT_KERNEL_COPY=str(int(refuse == KERNEL_COPY)))
         command = [binary, "-vvd", r"^[.]/([abd])([.]txt)?$", os.path.join(target, "n/$1.new")]
         result = subprocess.run(command, cwd=root, env=environment, capture_output=True, timeout=60)
         return check(result, root, target_root, target, refuse, action, error, call)
@@ -159,7 +161,8 @@ def main(binary, shim):
         if other_fs:  # a.txt grows as its first piece is written, and again as its copy takes the real name
             start = calls.index("openat a.txt")
             claim = "renameat2" if "renameat2" in calls[start:] else "renameat"
-            runs += [(calls.index(piece, start) + 1, "append", errno.EIO) for piece in ("pwrite", claim)]
+            first = "copy_file_range" if refuse == KERNEL_COPY else "pwrite"
+            runs += [(calls.index(piece, start) + 1, "append", errno.EIO) for piece in (first, claim)]
             runs += [(calls.index(call, start) + 1, "fail", refusal) for refusal in REFUSALS
                      for call in ("flistxattr", "fgetxattr", "fsetxattr")]  # not read, or not taken
             runs += [(calls.index("fchown", start) + 1, "fail", errno.ENOSYS)]  # a user-space file system
