@@ -65,12 +65,14 @@ std::error_code create_missing_directories(const platform::native_string& path)
 
 int rename_entry(std::string old_text, std::string new_name, const run_options& options)
 {
-    const platform::native_string old_path = platform::listed_path(native_or_stop(old_text));
+    const platform::native_string old_native = native_or_stop(old_text);
+    const platform::native_string old_path = platform::listed_path(old_native);
     platform::native_string new_path = native_or_stop(new_name);
 
     // Names the system would take for something else than an entry (a data
-    // stream, a device) are refused before any directory is made for them.
-    std::error_code error = platform::check_new_name(new_path);
+    // stream, a device, another drive's current directory, a name it would
+    // trim) are refused before any directory is made for them.
+    std::error_code error = platform::check_new_name(new_path, old_native);
 
     // A new name that ends in a separator names a directory: a directory
     // takes the name itself, with nothing made for the last element; a file

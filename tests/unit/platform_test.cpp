@@ -5,6 +5,9 @@
 
 #include "engine/engine.h"
 #include "platform/platform.h"
+#ifdef _WIN32
+#include "platform/windows_rules.h"
+#endif
 
 #include <gtest/gtest.h>
 
@@ -19,6 +22,7 @@
 #include <system_error>
 #include <tuple>
 #include <utility>
+#include <vector>
 #ifdef _WIN32
 #include <windows.h>
 #endif
@@ -200,21 +204,65 @@ TEST(WindowsPaths, ListedPathLongForm)
     }
 }
 
-// New names that would address a data stream or a device are refused.
-TEST(WindowsPaths, StreamAndDeviceNamesRefused)
+// New names that would address a data stream, a device, another drive's
+// current directory or a name the system trims are refused; a drive-relative
+// name is allowed only below the same bare drive as the listed entry.
+TEST(WindowsPaths, StreamDeviceDriveAndTrimmedNamesRefused)
 {
-    for (const wchar_t* name : {L"b.txt", L"a:b", L"\\\\?\\D:\\x", L"D:\\x\\", L"CONSOLE", L"COM0", L"LPT10",
-                                L"xNUL", L"\\\\?\\D:\\CON", L"\\\\server\\share\\x"}) {
-        EXPECT_FALSE(platform::check_new_name(name)) << platform::display_text(name);
+    const std::pair<const wchar_t*, const wchar_t*> allowed[] = {
+        {L"b.txt", L"a"}, {L"a:b", L"a:x"}, {L"d:new", L"D:old"}, {L"\\\\?\\D:\\x", L"a"}, {L"D:\\x\\", L"D:a"},
+        {L"CONSOLE", L"a"}, {L"COM0", L"a"}, {L"LPT10", L"a"}, {L"xNUL", L"a"}, {L"\\\\server\\share\\x", L"a"},
+        {L"conin", L"a"}, {L"\\\\?\\D:\\CLOCK", L"a"}, {L".\\x", L"a"}, {L"..\\x", L"a"}};
+    for (const auto& [name, listed] : allowed) {
+        EXPECT_FALSE(platform::check_new_name(name, listed)) << platform::display_text(name);
     }
     for (const wchar_t* name : {L"ab:c", L"x\\a:b\\c.txt", L"D:\\f.txt:s", L"\\\\?\\D:\\x:y", L"con.txt", L"NUL ",
-                                L"sub\\AUX\\x.txt", L"lpt9.tar.gz", L"COM\x00B9 .txt", L"\\\\srv\\share\\a:b"}) {
-        const std::error_code error = platform::check_new_name(name);
+                                L"sub\\AUX\\x.txt", L"lpt9.tar.gz", L"COM\x00B9 .txt", L"\\\\srv\\share\\a:b",
+                                L"\\\\?\\D:\\x\\NUL", L"\\\\.\\D:\\CONIN$", L"conout$.txt", L"CLOCK$", L"c:notes.txt",
+                                L"C:", L"e:x", L"gone.\\x.txt", L"x\\gone \\y", L"gone."}) {
+        const std::error_code error = platform::check_new_name(name, L"D:old");
         EXPECT_EQ(error.value(), ERROR_INVALID_NAME) << platform::display_text(name);
         EXPECT_TRUE(platform::is_not_found(error));
     }
     EXPECT_TRUE(platform::is_not_found(platform::not_a_directory_error()));  // a path through a file
+    EXPECT_TRUE(platform::is_not_found(std::error_code(ERROR_NOT_READY, std::system_category())));  // no medium
     EXPECT_FALSE(platform::is_not_found(std::error_code(ERROR_ACCESS_DENIED, std::system_category())));
+    // Where each name that the system would trim ends, and the typed path as
+    // the system reads it.
+    const std::tuple<const wchar_t*, std::vector<std::size_t>, const wchar_t*> trimmed[] = {
+        {L"a.\\b \\c", {2, 5}, L"a\\b\\c"}, {L".\\..\\x", {}, L".\\..\\x"}, {L"x. .", {4}, L"x"},
+        {L"...\\y", {3}, L"...\\y"}, {L"\\\\?\\D:\\a.", {9}, L"\\\\?\\D:\\a."}};
+    for (const auto& [path, ends, reading] : trimmed) {
+        std::vector<std::size_t> found;
+        for (auto end = platform::trimmed_element_end(path, 0); end != std::wstring::npos;
+             end = platform::trimmed_element_end(path, end + 1)) {
+            found.push_back(end);
+        }
+        EXPECT_EQ(found, ends) << platform::display_text(path);
+        EXPECT_EQ(platform::typed_path(path), reading);
+    }
+}
+
+// What a move to another volume refuses, and what it asks for, decided from
+// the reparse tag, the number of named streams, the volume's flags and the
+// source's attributes.
+TEST(WindowsMoves, ReparseTagsStreamsAndAccess)
+{
+    for (const auto& [tag, refused, special] :
+         {std::tuple{0ul, true, false}, {IO_REPARSE_TAG_SYMLINK, true, false}, {IO_REPARSE_TAG_MOUNT_POINT, true, false},
+          {IO_REPARSE_TAG_AF_UNIX, true, true}, {IO_REPARSE_TAG_APPEXECLINK, true, true},
+          {IO_REPARSE_TAG_CLOUD_6, false, false}, {IO_REPARSE_TAG_DEDUP, false, false},
+          {IO_REPARSE_TAG_WOF, false, false}}) {
+        EXPECT_EQ(platform::copy_refuses_reparse_tag(tag), refused) << std::hex << tag;
+        EXPECT_EQ(platform::is_special_reparse_tag(tag), special) << std::hex << tag;
+    }
+    const DWORD ntfs = FILE_NAMED_STREAMS | FILE_PERSISTENT_ACLS, fat = FILE_CASE_PRESERVED_NAMES | FILE_UNICODE_ON_DISK;
+    for (const auto& [streams, flags, lost] : {std::tuple{std::size_t(1), fat, true}, {std::size_t(2), DWORD(0), true},
+                                               {std::size_t(0), fat, false}, {std::size_t(3), ntfs, false}}) {
+        EXPECT_EQ(platform::streams_would_be_lost(streams, flags), lost) << streams << " " << flags;
+    }
+    EXPECT_EQ(platform::source_access(FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN), GENERIC_READ | DELETE);
+    EXPECT_EQ(platform::source_access(FILE_ATTRIBUTE_READONLY), GENERIC_READ | DELETE | FILE_WRITE_ATTRIBUTES);
 }
 
 // Whatever the code page, a name converts exactly or not at all: a best-fit
