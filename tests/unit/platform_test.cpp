@@ -3,6 +3,7 @@
 // On Windows also its own rules: the parts of a path that are never created,
 // the exact code-page conversion and the error texts.
 
+#include "cli/front_end.h"
 #include "engine/engine.h"
 #include "platform/platform.h"
 #ifdef _WIN32
@@ -165,6 +166,18 @@ TEST_F(PlatformTest, ListedTypesAndTheStatusQueriesTheySpare)
     }
 }
 
+// How many words each command form reads: only those need a narrow form.
+TEST(CommandLine, WordsEachFormReads)
+{
+    const std::pair<std::vector<const char*>, int> cases[] = {
+        {{"tarn"}, 0}, {{"tarn", "-V"}, 1}, {{"tarn", "a", "b"}, 2}, {{"tarn", "-r", "a", "b"}, 3},
+        {{"tarn", "-r", "a", "b", "c"}, 3}, {{"tarn", "-s", "a", "b", "c"}, 4}, {{"tarn", "x", "a", "b"}, 1},
+        {{"tarn", "-x", "a", "b"}, 1}, {{"tarn", "a", "b", "c", "d", "e"}, 0}};
+    for (const auto& [words, read] : cases) {
+        EXPECT_EQ(tarn::parse_command_line(int(words.size()), words.data()).words_read, read) << words.size();
+    }
+}
+
 #ifdef _WIN32
 TEST(WindowsPaths, CreationRootAndBareDrive)
 {
@@ -227,8 +240,7 @@ TEST(WindowsPaths, StreamDeviceDriveAndTrimmedNamesRefused)
     EXPECT_TRUE(platform::is_not_found(platform::not_a_directory_error()));  // a path through a file
     EXPECT_TRUE(platform::is_not_found(std::error_code(ERROR_NOT_READY, std::system_category())));  // no medium
     EXPECT_FALSE(platform::is_not_found(std::error_code(ERROR_ACCESS_DENIED, std::system_category())));
-    // Where each name that the system would trim ends, and the typed path as
-    // the system reads it.
+    // Where each name the system would trim ends; a typed path as it reads it.
     const std::tuple<const wchar_t*, std::vector<std::size_t>, const wchar_t*> trimmed[] = {
         {L"a.\\b \\c", {2, 5}, L"a\\b\\c"}, {L".\\..\\x", {}, L".\\..\\x"}, {L"x. .", {4}, L"x"},
         {L"...\\y", {3}, L"...\\y"}, {L"\\\\?\\D:\\a.", {9}, L"\\\\?\\D:\\a."}};
@@ -249,16 +261,16 @@ TEST(WindowsPaths, StreamDeviceDriveAndTrimmedNamesRefused)
 TEST(WindowsMoves, ReparseTagsStreamsAndAccess)
 {
     for (const auto& [tag, refused, special] :
-         {std::tuple{0ul, true, false}, {IO_REPARSE_TAG_SYMLINK, true, false}, {IO_REPARSE_TAG_MOUNT_POINT, true, false},
+         {std::tuple{0ul, true, false}, {IO_REPARSE_TAG_SYMLINK, true, false}, {IO_REPARSE_TAG_WOF, false, false},
           {IO_REPARSE_TAG_AF_UNIX, true, true}, {IO_REPARSE_TAG_APPEXECLINK, true, true},
-          {IO_REPARSE_TAG_CLOUD_6, false, false}, {IO_REPARSE_TAG_DEDUP, false, false},
-          {IO_REPARSE_TAG_WOF, false, false}}) {
+          {IO_REPARSE_TAG_MOUNT_POINT, true, false}, {IO_REPARSE_TAG_CLOUD_6, false, false},
+          {IO_REPARSE_TAG_DEDUP, false, false}}) {
         EXPECT_EQ(platform::copy_refuses_reparse_tag(tag), refused) << std::hex << tag;
         EXPECT_EQ(platform::is_special_reparse_tag(tag), special) << std::hex << tag;
     }
-    const DWORD ntfs = FILE_NAMED_STREAMS | FILE_PERSISTENT_ACLS, fat = FILE_CASE_PRESERVED_NAMES | FILE_UNICODE_ON_DISK;
-    for (const auto& [streams, flags, lost] : {std::tuple{std::size_t(1), fat, true}, {std::size_t(2), DWORD(0), true},
-                                               {std::size_t(0), fat, false}, {std::size_t(3), ntfs, false}}) {
+    // 2: case-preserved names, as a FAT volume says, with no named streams
+    for (const auto& [streams, flags, lost] : {std::tuple{1u, 2ul, true}, {2u, 0ul, true}, {0u, 2ul, false},
+                                               {3u, 2ul | FILE_NAMED_STREAMS, false}}) {
         EXPECT_EQ(platform::streams_would_be_lost(streams, flags), lost) << streams << " " << flags;
     }
     EXPECT_EQ(platform::source_access(FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN), GENERIC_READ | DELETE);
