@@ -25,7 +25,7 @@ def locale(lang):
     return dict({name: value for name, value in os.environ.items() if name not in ("LC_ALL", "LC_CTYPE")}, LANG=lang)
 
 
-@unittest.skipUnless(harness.config.platform == "windows", "runs only against the Windows build")
+@unittest.skipUnless(harness.under_wine(), "runs only against the Windows build under Wine")
 class windows_test(harness.tarn_case):
 
     def drive(self, directory=None):
