@@ -603,14 +603,17 @@ bool read_change_mark(HANDLE handle, change_mark& mark)
 // name. False with the system's error set where that fails.
 bool claim_by_handle(HANDLE handle, const native_string& to)
 {
-    // The handle call takes the name as the system's object manager does:
-    // "\??\" in front of the drive or UNC path, no rewriting of the names.
+    // The handle call takes an absolute name as the system's object manager
+    // does: "\??\" in front of the drive or UNC path, no rewriting of the
+    // names. "\\.\" paths are resolved first, as the system would.
     native_string name = to;
-    if (to.size() > 4 && to[2] == L'.' && !full_path_name(to, name)) {
-        return false;
+    if (starts_with_device_prefix(to)) {
+        if (!has_verbatim_prefix(to) && !full_path_name(to, name)) {
+            return false;
+        }
+        name[1] = L'?';
+        name[2] = L'?';
     }
-    name[1] = L'?';
-    name[2] = L'?';
     const std::size_t bytes = name.size() * sizeof(wchar_t);
     std::vector<unsigned long long> buffer((sizeof(FILE_RENAME_INFO) + bytes) / sizeof(unsigned long long) + 1);
     auto* info = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
