@@ -38,10 +38,10 @@ def under_wine():
 
 
 def system_text(kind):
-    """The system's text after an error prefix; Wine words it its own way."""
+    """The system's text after an error prefix: POSIX's, Wine's own wording, or real Windows'."""
     return {"exists": ("File exists", "File already exists.", "Cannot create a file when that file already exists."),
             "notdir": ("Not a directory", "Directory name invalid.", "The directory name is invalid."),
-            "cross_device": ("Invalid cross-device link", None, None)}[kind][0 if is_posix() else 1 if under_wine() else 2]
+            "cross_device": ("Invalid cross-device link", None, None)}[kind][0 if is_posix() else 2 - under_wine()]
 
 
 # A tree is a dict: a name maps to a dict (a directory), str or bytes (a file
