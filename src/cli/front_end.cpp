@@ -68,7 +68,7 @@ int run_walk_command(const command_line& command)
             const platform::native_string start = platform::native_text(start_path, error);
             platform::entry_type type = platform::entry_type::none;
             if (!error) {
-                type = platform::status(platform::listed_path(start), error);
+                type = platform::status(platform::typed_path(start), error);
             }
             if (error && !platform::is_not_found(error)) {
                 stop_run_narrow("status", start_path, error);
@@ -119,6 +119,7 @@ command_line parse_command_line(int word_count, const char* const* words)
     if (word_count <= 1 || word_count >= 6) {
         return command;
     }
+    command.words_read = 1;
     if (word_count > 2 && words[1][0] == '-' && !read_option_word(words[1], word_count, command)) {
         return command;
     }
@@ -131,6 +132,7 @@ command_line parse_command_line(int word_count, const char* const* words)
         return command;
     }
     if (word_count == 3) {
+        command.words_read = 2;
         command.kind = command_kind::run;
         command.short_form = true;
         command.pattern = words[1];
@@ -140,6 +142,7 @@ command_line parse_command_line(int word_count, const char* const* words)
     if (words[1][0] != '-') {
         return command;
     }
+    command.words_read = command.use_start_argument ? 4 : 3;
     command.kind = command_kind::run;
     command.pattern = words[2];
     command.replacement = words[3];
@@ -218,14 +221,14 @@ int run_tarn_native(int word_count, platform::native_char** words)
 {
     // The program's own name is never read, so it need not convert.
     std::vector<std::string> narrow{"tarn"};
+    int unconverted = 0;
+    std::error_code first_error;
     for (int index = 1; index < word_count; ++index) {
         std::error_code error;
         narrow.push_back(platform::narrow_text(words[index], error));
-        if (error) {
-            platform::prepare_console();
-            write_line(std::cerr, "tarn: argument " + std::to_string(index) +
-                                      " has no exact form in the code page: " + platform::error_text(error));
-            return 2;
+        if (error && unconverted == 0) {
+            unconverted = index;
+            first_error = error;
         }
     }
     std::vector<const char*> pointers;
@@ -233,6 +236,14 @@ int run_tarn_native(int word_count, platform::native_char** words)
         pointers.push_back(word.c_str());
     }
     pointers.push_back(nullptr);
+    // The form follows from the number of words and the first one; a word
+    // it never reads need not have a narrow form.
+    if (unconverted != 0 && unconverted <= parse_command_line(word_count, pointers.data()).words_read) {
+        platform::prepare_console();
+        write_line(std::cerr, "tarn: argument " + std::to_string(unconverted) +
+                                  " has no exact form in the code page: " + platform::error_text(first_error));
+        return 2;
+    }
     return run_tarn(word_count, pointers.data());
 }
 

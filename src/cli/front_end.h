@@ -23,6 +23,7 @@ struct command_line {
     std::string pattern;
     std::string replacement;
     std::string start_path = ".";
+    int words_read = 0;  // how many words after the program's name the form reads
 };
 
 // What the words ask for, decided without touching anything.
@@ -34,9 +35,9 @@ void print_version();
 // The whole run; returns the exit status.
 int run_tarn(int word_count, const char* const* words);
 
-// The whole run from the words as the system holds them. Each argument is
-// converted exactly to narrow text first; one that has no exact form ends the
-// run with status 2 before anything is listed.
+// The whole run from the words as the system holds them. Each argument the
+// command form reads is converted exactly to narrow text first; one that has
+// no exact form ends the run with status 2 before anything is listed.
 int run_tarn_native(int word_count, platform::native_char** words);
 
 }  // namespace tarn

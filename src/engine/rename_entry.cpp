@@ -80,8 +80,9 @@ int rename_entry(const entry_place& entry, std::string old_text, std::string new
     platform::native_string new_path = native_or_stop(new_name);
 
     // Names the system would take for something else than an entry (a data
-    // stream, a device) are refused before any directory is made for them.
-    std::error_code error = platform::check_new_name(new_path);
+    // stream, a device, another drive's current directory, a name it would
+    // trim) are refused before any directory is made for them.
+    std::error_code error = platform::check_new_name(new_path, entry.path);
 
     // A new name that ends in a separator names a directory: a directory
     // takes the name itself, with nothing made for the last element; a file

@@ -214,7 +214,7 @@ entry_list collect_entries(const platform::native_string& start, bool recursive)
 rename_tally run_walk(std::string start_path, const std::regex& pattern, std::string replacement,
                       const run_options& options)
 {
-    const platform::native_string start = native_or_stop(start_path);
+    const platform::native_string start = platform::typed_path(native_or_stop(start_path));
     entry_list list = collect_entries(start, options.recursive);
 
     directory_chain chain;

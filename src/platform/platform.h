@@ -60,11 +60,20 @@ std::string display_text(native_view native);
 // does. On POSIX the path comes back unchanged.
 native_string listed_path(native_view path);
 
-// Whether a new name can be given: on Windows a ':' after the drive (which
-// would name a data stream of some other file) and a device name such as CON,
-// NUL or COM1 in any of its names are refused with the invalid-name error,
-// before anything is made or moved. Never an error on POSIX.
-std::error_code check_new_name(native_view path);
+// A path the user typed as the system reads it, still relative where it was:
+// on Windows each name loses its trailing dots and spaces (unless it has a
+// device prefix), so that the entries found below it, which are listed paths,
+// lie where the system found them. On POSIX the path comes back unchanged.
+native_string typed_path(native_view path);
+
+// Whether a new name can be given to the entry listed as `listed`: on Windows
+// a ':' after the drive (which would name a data stream of some other file),
+// a drive with no root directory behind it ("X:name", unless the entry was
+// listed under that same drive so), a device name such as CON, NUL or COM1 in
+// any of its names (behind a device prefix too), and a name ending in a dot
+// or a space that does not exist as it is are refused with the invalid-name
+// error, before anything is made or moved. Never an error on POSIX.
+std::error_code check_new_name(native_view path, native_view listed);
 
 // The system's error for a file where only a directory will do.
 std::error_code not_a_directory_error();
@@ -166,18 +175,33 @@ std::error_code move_between(const directory& from, native_view from_name, const
 // source; any failure leaves the source in place and no copy behind.
 std::error_code move_entry(const native_string& from, const native_string& to);
 
-// The failure a move detects itself: the source changed while it was being
-// copied, so the copy is dropped and the source kept.
+// The failures a move detects itself: the source changed while it was being
+// copied, or the target volume cannot hold all of it; the copy is dropped and
+// the source kept.
 class move_failure_category final : public std::error_category {
 public:
     const char* name() const noexcept override { return "tarn move"; }
-    std::string message(int) const override { return "the file changed while it was being copied"; }
+    std::string message(int value) const override
+    {
+        return value == 1 ? "the file changed while it was being copied"
+                          : "the target volume cannot hold the file's data streams";
+    }
 };
+
+inline std::error_code move_failure(int value)
+{
+    static const move_failure_category category;
+    return std::error_code(value, category);
+}
 
 inline std::error_code source_changed_error()
 {
-    static const move_failure_category category;
-    return std::error_code(1, category);
+    return move_failure(1);
+}
+
+inline std::error_code streams_unsupported_error()
+{
+    return move_failure(2);
 }
 
 // The system's text for an error, with trailing white space cut off.

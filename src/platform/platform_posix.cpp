@@ -573,7 +573,12 @@ native_string listed_path(native_view path)
     return native_string(path);
 }
 
-std::error_code check_new_name(native_view)
+native_string typed_path(native_view path)
+{
+    return native_string(path);
+}
+
+std::error_code check_new_name(native_view, native_view)
 {
     return {};
 }

@@ -11,6 +11,7 @@
 #endif
 
 #include "platform/platform.h"
+#include "platform/windows_rules.h"
 
 #include <windows.h>
 #include <winioctl.h>
@@ -257,6 +258,7 @@ bool ascii_equal(native_view text, native_view lower)
 // CON, PRN, AUX, NUL, COM1-COM9 and LPT1-LPT9, also with an extension or
 // trailing spaces, and the superscript digits 1-3: names that the system
 // (some of its versions at least) takes for a device wherever they stand.
+// CONIN$ and CONOUT$ open the console, and CLOCK$ was a device once.
 bool is_device_name(native_view name)
 {
     native_view base = name.substr(0, name.find(L'.'));
@@ -267,16 +269,38 @@ bool is_device_name(native_view name)
         return ascii_equal(base, L"con") || ascii_equal(base, L"prn") || ascii_equal(base, L"aux") ||
                ascii_equal(base, L"nul");
     }
+    if (ascii_equal(base, L"conin$") || ascii_equal(base, L"conout$") || ascii_equal(base, L"clock$")) {
+        return true;
+    }
     const wchar_t last = base.empty() ? L'\0' : base.back();
     const bool digit = (last >= L'1' && last <= L'9') || last == L'\x00B9' || last == L'\x00B2' || last == L'\x00B3';
     return base.size() == 4 && digit && (ascii_equal(base.substr(0, 3), L"com") || ascii_equal(base.substr(0, 3), L"lpt"));
 }
 
+// Whether any element of the path, from `from` on, is a device name.
+bool names_a_device(native_view path, std::size_t from)
+{
+    while (from < path.size()) {
+        std::size_t end = from;
+        while (end < path.size() && !is_separator(path[end])) {
+            ++end;
+        }
+        if (is_device_name(path.substr(from, end - from))) {
+            return true;
+        }
+        from = end + 1;
+    }
+    return false;
+}
+
 // The form every file operation hands to the system. A path with a device
 // prefix goes as written; any other is read as the system reads it and given
-// the long form. Refused with the invalid-name error: a device name the user
-// did not spell as one, and a ':' behind the root name, which would address a
-// data stream (of a file, or of a directory) instead of an entry.
+// the long form, except that a name the system would trim (a trailing dot or
+// space) is kept exactly, as in a listed path: such a name in a new name has
+// been checked to exist as it is. Refused with the invalid-name error: a
+// device name the user did not spell as one, and a ':' behind the root name,
+// which would address a data stream (of a file, or of a directory) instead of
+// an entry.
 native_string system_form(native_view path, std::error_code& error)
 {
     error.clear();
@@ -285,17 +309,9 @@ native_string system_form(native_view path, std::error_code& error)
         return form;
     }
     if (!starts_with_device_prefix(path)) {
-        std::size_t start = 0;
-        while (start < path.size()) {
-            std::size_t end = start;
-            while (end < path.size() && !is_separator(path[end])) {
-                ++end;
-            }
-            if (is_device_name(path.substr(start, end - start))) {
-                error = invalid_name();
-                return {};
-            }
-            start = end + 1;
+        if (names_a_device(path, 0)) {
+            error = invalid_name();
+            return {};
         }
         native_string full;
         if (!full_path_name(form, full)) {
@@ -306,7 +322,7 @@ native_string system_form(native_view path, std::error_code& error)
             error = invalid_name();
             return {};
         }
-        form = long_form(full);
+        form = trimmed_element_end(path, 0) == native_string::npos ? long_form(full) : listed_path(path);
     }
     if (form.find(L':', full_root_length(form)) != native_string::npos) {
         error = invalid_name();
@@ -341,6 +357,22 @@ struct handle_owner {
         }
     }
 };
+
+// The kind of reparse point a path names, asked of the entry itself (which
+// neither follows it nor has a filter fetch anything); 0 where it cannot say.
+DWORD reparse_tag_of(const native_string& path)
+{
+    handle_owner itself;
+    itself.handle = ::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                  FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    FILE_ATTRIBUTE_TAG_INFO info{};
+    if (itself.handle != INVALID_HANDLE_VALUE &&
+        ::GetFileInformationByHandleEx(itself.handle, FileAttributeTagInfo, &info, sizeof info)) {
+        return info.ReparseTag;
+    }
+    return 0;
+}
 
 bool set_delete_on_close(HANDLE handle, bool remove)
 {
@@ -485,7 +517,8 @@ native_string temporary_name(const native_string& to, unsigned attempt)
            digits + L".part";
 }
 
-// One named stream of a file to the same stream of the copy.
+// One named stream of a file to the same stream of the copy, flushed as the
+// main stream is before the copy takes its name.
 std::error_code copy_stream(const native_string& from, const native_string& to)
 {
     // Full sharing: the files' main handles, which hold them against anyone
@@ -501,18 +534,17 @@ std::error_code copy_stream(const native_string& from, const native_string& to)
     target.handle =
         ::CreateFileW(to.c_str(), GENERIC_WRITE, sharing, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (target.handle == INVALID_HANDLE_VALUE) {
-        // A volume without streams (FAT) refuses the name: the stream is left
-        // behind, as the system's own copy there does.
-        const DWORD error = ::GetLastError();
-        return error == ERROR_INVALID_NAME || error == ERROR_NOT_SUPPORTED ? std::error_code() : win32_error(error);
+        return last_error();
     }
-    return copy_contents(source.handle, target.handle);
+    if (auto error = copy_contents(source.handle, target.handle)) {
+        return error;
+    }
+    return ::FlushFileBuffers(target.handle) ? std::error_code() : last_error();
 }
 
-// The source's named streams (a downloaded file's Zone.Identifier among
-// them), each to the same stream of the copy. A file system without streams
-// has nothing to copy.
-std::error_code copy_named_streams(HANDLE source, const native_string& from, const native_string& to)
+// The names of the source's named streams (a downloaded file's
+// Zone.Identifier among them). A file system without streams has none.
+std::error_code named_streams(HANDLE source, std::vector<native_string>& names)
 {
     std::vector<char> buffer(64 << 10);
     while (!::GetFileInformationByHandleEx(source, FileStreamInfo, buffer.data(),
@@ -530,11 +562,9 @@ std::error_code copy_named_streams(HANDLE source, const native_string& from, con
     }
     for (std::size_t at = 0;;) {
         const auto* stream = reinterpret_cast<const FILE_STREAM_INFO*>(buffer.data() + at);
-        const native_string name(stream->StreamName, stream->StreamNameLength / sizeof(wchar_t));
+        native_string name(stream->StreamName, stream->StreamNameLength / sizeof(wchar_t));
         if (name != L"::$DATA") {
-            if (auto error = copy_stream(from + name, to + name)) {
-                return error;
-            }
+            names.push_back(std::move(name));
         }
         if (stream->NextEntryOffset == 0) {
             return {};
@@ -568,43 +598,92 @@ bool read_change_mark(HANDLE handle, change_mark& mark)
     return true;
 }
 
+// Gives the open copy its real name through its own handle, never replacing
+// anything, so that no other program can stand between the copy and its
+// name. False with the system's error set where that fails.
+bool claim_by_handle(HANDLE handle, const native_string& to)
+{
+    // The handle call takes an absolute name as the system's object manager
+    // does: "\??\" in front of the drive or UNC path, no rewriting of the
+    // names. "\\.\" paths are resolved first, as the system would.
+    native_string name = to;
+    if (starts_with_device_prefix(to)) {
+        if (!has_verbatim_prefix(to) && !full_path_name(to, name)) {
+            return false;
+        }
+        name[1] = L'?';
+        name[2] = L'?';
+    }
+    const std::size_t bytes = name.size() * sizeof(wchar_t);
+    std::vector<unsigned long long> buffer((sizeof(FILE_RENAME_INFO) + bytes) / sizeof(unsigned long long) + 1);
+    auto* info = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+    info->ReplaceIfExists = FALSE;
+    info->RootDirectory = nullptr;
+    info->FileNameLength = static_cast<DWORD>(bytes);
+    std::memcpy(info->FileName, name.c_str(), bytes + sizeof(wchar_t));
+    return ::SetFileInformationByHandle(handle, FileRenameInfo, info, static_cast<DWORD>(buffer.size() * 8)) !=
+           FALSE;
+}
+
+// Errors by which a system or file system says it has no such call, not that
+// the call failed.
+bool is_unsupported(DWORD error)
+{
+    return error == ERROR_INVALID_PARAMETER || error == ERROR_NOT_SUPPORTED || error == ERROR_INVALID_FUNCTION ||
+           error == ERROR_CALL_NOT_IMPLEMENTED;
+}
+
 // Moves a regular file to another volume. The copy is written under a
 // temporary name beside the target, held with no sharing while it fills:
 // contents, named streams, times and attributes, then a flush. Then it takes
-// the real name without replacing anything, and only after that is the
-// source deleted, through its own handle. A crash at any point leaves the
-// source whole, with at most a complete copy under the real name or a
-// temporary file beside it; any failure leaves the source as it was and no
-// copy behind.
+// the real name through its still open handle without replacing anything,
+// and only after that is the source deleted, through its own handle. A crash
+// at any point leaves the source whole, with at most a complete copy under
+// the real name or a temporary file beside it; any failure leaves the source
+// as it was and, through the copy's handle marked for deletion, no copy.
 std::error_code copy_then_remove(const native_string& from, const native_string& to)
 {
     // Asked before opening: a directory cannot be opened as a file at all, and
     // the failure would read "access denied" rather than "another drive".
     const DWORD attributes = ::GetFileAttributesW(from.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES &&
-        (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0) {
+    const bool reparse = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    const DWORD tag = reparse ? reparse_tag_of(from) : 0;
+    if ((attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) ||
+        (reparse && copy_refuses_reparse_tag(tag))) {
         return win32_error(ERROR_NOT_SAME_DEVICE);
     }
+    // Any other reparse point (a cloud file, a deduplicated or compressed
+    // one) is opened through its file-system filter, which supplies the data.
     handle_owner source;
-    source.handle = ::CreateFileW(from.c_str(), GENERIC_READ | DELETE | FILE_WRITE_ATTRIBUTES,
-                                  FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                  FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    source.handle = ::CreateFileW(from.c_str(), source_access(attributes), FILE_SHARE_READ, nullptr,
+                                  OPEN_EXISTING,
+                                  (reparse ? 0 : FILE_FLAG_OPEN_REPARSE_POINT) | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (source.handle == INVALID_HANDLE_VALUE) {
         return last_error();
     }
     FILE_BASIC_INFO info{};
+    FILE_ATTRIBUTE_TAG_INFO opened{};
     change_mark before{};
     if (!::GetFileInformationByHandleEx(source.handle, FileBasicInfo, &info, sizeof info) ||
+        !::GetFileInformationByHandleEx(source.handle, FileAttributeTagInfo, &opened, sizeof opened) ||
         !read_change_mark(source.handle, before)) {
         return last_error();
     }
-    // Directories, links and other reparse points do not cross volumes.
-    if ((info.FileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0) {
+    // What was opened must be what was asked about: a link put in the
+    // entry's place meanwhile would have been followed, and deleting through
+    // the handle would then delete what it leads to.
+    const bool opened_reparse = (info.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    if ((info.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 || opened_reparse != reparse ||
+        (reparse && opened.ReparseTag != tag)) {
         return win32_error(ERROR_NOT_SAME_DEVICE);
     }
     // A plain copy would decrypt it, and the encrypted original would go.
     if ((info.FileAttributes & FILE_ATTRIBUTE_ENCRYPTED) != 0) {
         return win32_error(ERROR_ENCRYPTION_FAILED);
+    }
+    std::vector<native_string> streams;
+    if (auto error = named_streams(source.handle, streams)) {
+        return error;
     }
 
     native_string temporary;
@@ -618,17 +697,31 @@ std::error_code copy_then_remove(const native_string& from, const native_string&
             return last_error();
         }
     }
+    // Where the copy stands under a name of ours (the temporary one, or the
+    // real one once claimed) it goes through its own handle, which no other
+    // program can have taken from us.
+    native_string placed = temporary;
     auto fail = [&](std::error_code error) {
         if (target.handle == INVALID_HANDLE_VALUE || !set_delete_on_close(target.handle, true)) {
             ::CloseHandle(target.handle);
             target.handle = INVALID_HANDLE_VALUE;
-            remove_own(temporary);
+            remove_own(placed);
         }
         return error;
     };
     // Only a file on a disk takes the data; a device never receives any.
     if (::GetFileType(target.handle) != FILE_TYPE_DISK) {
         return fail(win32_error(ERROR_INVALID_NAME));
+    }
+    // A volume without streams (FAT, exFAT, some shares) would drop them,
+    // and with them a downloaded file's mark of where it came from.
+    DWORD volume_flags = 0;
+    if (!streams.empty() &&
+        !::GetVolumeInformationByHandleW(target.handle, nullptr, 0, nullptr, nullptr, &volume_flags, nullptr, 0)) {
+        volume_flags = 0;
+    }
+    if (streams_would_be_lost(streams.size(), volume_flags)) {
+        return fail(streams_unsupported_error());
     }
     // Marked before the size is set, which then allocates nothing.
     const bool sparse = (info.FileAttributes & FILE_ATTRIBUTE_SPARSE_FILE) != 0 && make_sparse(target.handle);
@@ -643,8 +736,10 @@ std::error_code copy_then_remove(const native_string& from, const native_string&
                             : copy_contents(source.handle, target.handle)) {
         return fail(error);
     }
-    if (auto error = copy_named_streams(source.handle, from, temporary)) {
-        return fail(error);
+    for (const native_string& stream : streams) {
+        if (auto error = copy_stream(from + stream, temporary + stream)) {
+            return fail(error);
+        }
     }
     // Times and attributes go before the flush, so that they are on disk when
     // the source goes.
@@ -675,32 +770,39 @@ std::error_code copy_then_remove(const native_string& from, const native_string&
     if (!identity.known) {
         return fail(last_error());
     }
-    if (!::CloseHandle(target.handle)) {
+    // No replacing: a name taken meanwhile stays as it is. Where the system
+    // has no rename through a handle, the closed copy is renamed by its path.
+    if (claim_by_handle(target.handle, to)) {
+        placed = to;
+        if (!::FlushFileBuffers(target.handle)) {  // the new name on disk before the source goes
+            return fail(last_error());
+        }
+    } else if (const DWORD error = ::GetLastError(); !is_unsupported(error)) {
+        return fail(win32_error(error == ERROR_FILE_EXISTS ? ERROR_ALREADY_EXISTS : error));
+    } else {
+        const bool closed = ::CloseHandle(target.handle) != FALSE;
         target.handle = INVALID_HANDLE_VALUE;
-        return fail(last_error());
-    }
-    target.handle = INVALID_HANDLE_VALUE;
-    // No replace flag: a name taken meanwhile stays as it is.
-    if (!::MoveFileExW(temporary.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH)) {
-        const DWORD error = ::GetLastError();
-        remove_own(temporary);
-        // The same answer as a rename onto an existing name on one volume.
-        return win32_error(error == ERROR_FILE_EXISTS ? ERROR_ALREADY_EXISTS : error);
+        if (!closed) {
+            return fail(last_error());
+        }
+        if (!::MoveFileExW(temporary.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH)) {
+            const DWORD moved = ::GetLastError();
+            remove_own(temporary);
+            // The same answer as a rename onto an existing name on one volume.
+            return win32_error(moved == ERROR_FILE_EXISTS ? ERROR_ALREADY_EXISTS : moved);
+        }
+        placed = to;
     }
 
     // A read-only source cannot be deleted; it goes anyway, so the bit is
     // dropped first and put back if the deletion is still refused.
     const bool read_only = (info.FileAttributes & FILE_ATTRIBUTE_READONLY) != 0;
-    auto undo = [&](std::error_code error) {
-        remove_own(to);
-        return error;
-    };
     if (read_only) {
         FILE_BASIC_INFO writable{};
         const DWORD rest = copied.FileAttributes & ~DWORD(FILE_ATTRIBUTE_READONLY);
         writable.FileAttributes = rest != 0 ? rest : FILE_ATTRIBUTE_NORMAL;  // 0 means "unchanged"
         if (!::SetFileInformationByHandle(source.handle, FileBasicInfo, &writable, sizeof writable)) {
-            return undo(last_error());
+            return fail(last_error());
         }
     }
     if (!set_delete_on_close(source.handle, true)) {
@@ -710,7 +812,7 @@ std::error_code copy_then_remove(const native_string& from, const native_string&
             restored.FileAttributes = copied.FileAttributes;
             ::SetFileInformationByHandle(source.handle, FileBasicInfo, &restored, sizeof restored);
         }
-        return undo(error);
+        return fail(error);
     }
 
     // The source goes when its handle closes. Where the system could not
@@ -722,7 +824,7 @@ std::error_code copy_then_remove(const native_string& from, const native_string&
         if (read_only) {
             ::SetFileAttributesW(from.c_str(), copied.FileAttributes);
         }
-        return undo(win32_error(ERROR_ACCESS_DENIED));
+        return fail(win32_error(ERROR_ACCESS_DENIED));
     }
     return {};
 }
@@ -893,11 +995,98 @@ native_string listed_path(native_view path)
     return result;
 }
 
-std::error_code check_new_name(native_view path)
+std::size_t trimmed_element_end(native_view path, std::size_t from)
 {
+    while (from < path.size()) {
+        std::size_t end = from;
+        while (end < path.size() && !is_separator(path[end])) {
+            ++end;
+        }
+        const native_view name = path.substr(from, end - from);
+        if (!name.empty() && name != L"." && name != L".." && (name.back() == L'.' || name.back() == L' ')) {
+            return end;
+        }
+        from = end + 1;
+    }
+    return native_string::npos;
+}
+
+bool is_special_reparse_tag(unsigned long tag)
+{
+    return tag == IO_REPARSE_TAG_AF_UNIX || tag == IO_REPARSE_TAG_APPEXECLINK;
+}
+
+bool copy_refuses_reparse_tag(unsigned long tag)
+{
+    return tag == 0 || IsReparseTagNameSurrogate(tag) || is_special_reparse_tag(tag);
+}
+
+bool streams_would_be_lost(std::size_t named_streams, unsigned long volume_flags)
+{
+    return named_streams > 0 && (volume_flags & FILE_NAMED_STREAMS) == 0;
+}
+
+unsigned long source_access(unsigned long attributes)
+{
+    const DWORD needed = GENERIC_READ | DELETE;
+    return (attributes & FILE_ATTRIBUTE_READONLY) != 0 ? needed | FILE_WRITE_ATTRIBUTES : needed;
+}
+
+bool is_refused_drive_relative(native_view new_name, native_view listed)
+{
+    if (!starts_with_drive(new_name) || (new_name.size() > 2 && is_separator(new_name[2]))) {
+        return false;
+    }
+    const bool listed_relative = starts_with_drive(listed) && !(listed.size() > 2 && is_separator(listed[2]));
+    return !listed_relative || (listed[0] | 0x20) != (new_name[0] | 0x20);
+}
+
+native_string typed_path(native_view path)
+{
+    if (starts_with_device_prefix(path)) {
+        return native_string(path);
+    }
+    native_string reading;
+    std::size_t from = 0;
+    for (std::size_t end = trimmed_element_end(path, 0); end != native_string::npos;
+         end = trimmed_element_end(path, end + 1)) {
+        std::size_t kept = end;
+        while (kept > 0 && (path[kept - 1] == L'.' || path[kept - 1] == L' ')) {
+            --kept;
+        }
+        if (kept == 0 || is_separator(path[kept - 1])) {
+            kept = end;  // a name of dots and spaces only is left as it is
+        }
+        reading.append(path.substr(from, kept - from));
+        from = end;
+    }
+    reading.append(path.substr(from));
+    return reading;
+}
+
+std::error_code check_new_name(native_view path, native_view listed)
+{
+    // Behind a device prefix the system takes every name as it is, so a
+    // device name there would be made as a file no other program can open.
+    if (is_refused_drive_relative(path, listed) || (starts_with_device_prefix(path) && names_a_device(path, 4))) {
+        return invalid_name();
+    }
     std::error_code error;
     system_form(path, error);
-    return error;
+    if (error) {
+        return error;
+    }
+    // A name that ends in a dot or a space is reached exactly where it
+    // exists as it is; one that does not would be made so, and no program
+    // that reads paths as the system does could open it.
+    for (std::size_t end = trimmed_element_end(path, 0); end != native_string::npos;
+         end = trimmed_element_end(path, end + 1)) {
+        const native_string prefix = system_form(path.substr(0, end), error);
+        if (error || ::GetFileAttributesW(prefix.c_str()) == INVALID_FILE_ATTRIBUTES) {
+            return invalid_name();
+        }
+    }
+    return {};
 }
 
 std::error_code not_a_directory_error()
@@ -943,22 +1132,17 @@ entry_type status(const native_string& path, std::error_code& error)
     }
     if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
         if (!tag_known) {
-            handle_owner itself;
-            itself.handle = ::CreateFileW(form.c_str(), FILE_READ_ATTRIBUTES,
-                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                          OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
-                                          nullptr);
-            FILE_ATTRIBUTE_TAG_INFO info{};
-            if (itself.handle != INVALID_HANDLE_VALUE &&
-                ::GetFileInformationByHandleEx(itself.handle, FileAttributeTagInfo, &info, sizeof info)) {
-                tag = info.ReparseTag;
-            }
+            tag = reparse_tag_of(form);
+        }
+        // A socket or an execution alias looks like a file but is none.
+        if (is_special_reparse_tag(tag)) {
+            return entry_type::other;
         }
         // Only links and junctions lead elsewhere; any other reparse point
-        // (a cloud placeholder, a deduplicated or compressed file, an
-        // execution alias) is the entry itself, and asking for its target
-        // could fetch it from the network. A reparse point of no stated kind
-        // (Wine shows the Unix symbolic links so) is taken for a link.
+        // (a cloud placeholder, a deduplicated or compressed file) is the
+        // entry itself, and asking for its target could fetch it from the
+        // network. A reparse point of no stated kind (Wine shows the Unix
+        // symbolic links so) is taken for a link.
         if (IsReparseTagNameSurrogate(tag) || tag == 0) {
             handle_owner followed;
             followed.handle = open_followed(form);
@@ -990,6 +1174,7 @@ bool is_not_found(std::error_code error)
     case ERROR_BAD_NETPATH:
     case ERROR_INVALID_NAME:
     case ERROR_DIRECTORY:  // a path that runs through a file, as ENOTDIR
+    case ERROR_NOT_READY:  // a drive with no medium in it
         return true;
     default:
         return false;

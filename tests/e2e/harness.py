@@ -4,8 +4,9 @@ and the tree left behind, with the separator and line end of the platform.
 
     harness.py BINARY posix|windows [RUNNER]
 
-RUNNER is a command prefix put before the binary (for example wine). The exit
-status is 0 only when every test passed or was skipped."""
+RUNNER is a command prefix put before the binary (for example wine); without
+one a Windows build runs natively. The exit status is 0 only when every test
+passed or was skipped."""
 
 import os
 import pathlib
@@ -31,10 +32,16 @@ def is_posix():
     return config.platform == "posix"
 
 
+def under_wine():
+    """A Windows build run through a command prefix, whose Z: drive is the Unix root."""
+    return not is_posix() and bool(config.runner)
+
+
 def system_text(kind):
-    """The system's text after an error prefix; Wine words it its own way."""
-    return {"exists": ("File exists", "File already exists."), "notdir": ("Not a directory", "Directory name invalid."),
-            "cross_device": ("Invalid cross-device link", None), "long": ("File name too long", None)}[kind][0 if is_posix() else 1]
+    """The system's text after an error prefix: POSIX's, Wine's own wording, or real Windows'."""
+    return {"exists": ("File exists", "File already exists.", "Cannot create a file when that file already exists."),
+            "notdir": ("Not a directory", "Directory name invalid.", "The directory name is invalid."),
+            "cross_device": ("Invalid cross-device link", None, None), "long": ("File name too long", None, None)}[kind][0 if is_posix() else 2 - under_wine()]
 
 
 # A tree is a dict: a name maps to a dict (a directory), str or bytes (a file

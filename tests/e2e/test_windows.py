@@ -25,7 +25,7 @@ def locale(lang):
     return dict({name: value for name, value in os.environ.items() if name not in ("LC_ALL", "LC_CTYPE")}, LANG=lang)
 
 
-@unittest.skipUnless(harness.config.platform == "windows", "runs only against the Windows build")
+@unittest.skipUnless(harness.under_wine(), "runs only against the Windows build under Wine")
 class windows_test(harness.tarn_case):
 
     def drive(self, directory=None):
@@ -60,6 +60,12 @@ class windows_test(harness.tarn_case):
         cases += [(narrow, "C.UTF-8", args, no_form % position) for args, position in
                   ((("\u0142", "_"), 1), (("-v", "\u221e", "_"), 2), (("-v", "x", "\u221e"), 3))]
         cases += [({"\u65e5.txt": "x"}, "ja_JP.UTF-8", ("-v", "^.", ""), b"tarn: .*")] if japanese else []
+        # Words the form does not read need not convert: a fourth without -s,
+        # any of six (the help screen), any behind an unknown letter.
+        for args, status in ((("-r", "a", "b", "\u0142"), 0), (("a", "b", "c", "d", "\u0142"), 1),
+                             (("-x", "\u0142", "b"), 1)):
+            result = self.tarn(*args, cwd=self.fresh(narrow), env=locale("C.UTF-8"))
+            self.assertEqual((result.returncode, result.stderr, bool(result.stdout)), (status, b"", bool(status)))
         for tree, lang, args, text in cases:
             with self.subTest(args=args, lang=lang):
                 result = self.tarn(*args, cwd=(where := self.fresh(tree)), env=locale(lang))
@@ -80,6 +86,8 @@ class windows_test(harness.tarn_case):
             # start path, where the file lies below top, the entry's parent as listed, the new name's
             (z_top + "\\dir", "dir", z_top + "\\dir\\", None), (z_top + "\\dir\\", "dir", z_top + "\\dir\\", None),
             (device + "\\dir", "dir", device + "\\dir\\", None), ("top/dir", "dir", "top/dir\\", None),
+            # Read as the system reads it: "dir " and "dir." are dir.
+            ("top/dir ", "dir", "top/dir\\", None), ("top/dir.", "dir", "top/dir\\", None),
             # Below a drive's root the parent text ends with a separator
             # already, so the subject holds two. A bare drive lists its
             # current directory as Y:name; the subject puts the root's
@@ -106,12 +114,27 @@ class windows_test(harness.tarn_case):
         invalid, exists = lines(rn_error("Invalid name.")), lines(cd_error(harness.system_text("exists")))
         for target, err in (("sub\\x:y.txt", invalid), ("sub\\nul.txt", invalid), (drive + "\\sub\\g:s", invalid),
                             (drive + "\\sub\\AUX", invalid), ("\\\\?\\" + base + "\\g.txt\\x\\f.txt", exists),
-                            (base + "\\g.txt\\x\\f.txt", exists), ("\\\\?\\" + base + "\\new\\deep\\f.txt", b"")):
+                            (base + "\\g.txt\\x\\f.txt", exists),
+                            # another drive's current directory; device names
+                            # behind a prefix; a name the system would trim
+                            (drive + "f.txt", invalid), ("\\\\?\\" + base + "\\NUL", invalid),
+                            ("\\\\.\\" + base + "\\sub\\CONOUT$", invalid), ("bar.\\f.txt", invalid),
+                            ("\\\\?\\" + base + "\\new\\deep\\f.txt", b"")):
             with self.subTest(target=target):
                 self.assert_run(self.tarn("-v", "^f[.]txt$", target), stderr=err,
                                 stdout=lines(renaming(entry("f.txt"), target, 1), stats(not err, bool(err), 1)))
                 self.assert_tree(before if err else {"g.txt": "g", "new": {"deep": {"f.txt": "f"}}})
                 self.assert_tree({}, root=self.other)
+
+    def test_names_with_a_trailing_dot_are_reached_exactly(self):
+        # Made on the Unix side, "foo." is reached as it is, also with a
+        # directory foo beside it, never foo instead.
+        renamed = renaming(entry("foo.", "x.txt"), entry("foo.", "y.txt"), 1)
+        for tree, skipped in (({"foo.": {"x.txt": "x"}}, 1), ({"foo.": {"x.txt": "x"}, "foo": {"y.txt": "Y"}}, 3)):
+            with self.subTest(tree=tree):
+                self.assert_run(self.tarn("-rdv", "x[.]txt$", "y.txt", cwd=(where := self.fresh(tree))),
+                                stdout=lines(renamed, stats(1, 0, skipped, True)))
+                self.assert_tree(dict(tree, **{"foo.": {"y.txt": "x"}}), root=where)
 
     def test_move_to_another_drive(self):
         # Watched while a large file is copied: the copy is listed under a

@@ -3,8 +3,12 @@
 // On Windows also its own rules: the parts of a path that are never created,
 // the exact code-page conversion and the error texts.
 
+#include "cli/front_end.h"
 #include "engine/engine.h"
 #include "platform/platform.h"
+#ifdef _WIN32
+#include "platform/windows_rules.h"
+#endif
 
 #include <gtest/gtest.h>
 
@@ -19,6 +23,7 @@
 #include <system_error>
 #include <tuple>
 #include <utility>
+#include <vector>
 #ifdef _WIN32
 #include <windows.h>
 #endif
@@ -174,6 +179,18 @@ TEST_F(PlatformTest, ListedTypesAndTheStatusQueriesTheySpare)
     }
 }
 
+// How many words each command form reads: only those need a narrow form.
+TEST(CommandLine, WordsEachFormReads)
+{
+    const std::pair<std::vector<const char*>, int> cases[] = {
+        {{"tarn"}, 0}, {{"tarn", "-V"}, 1}, {{"tarn", "a", "b"}, 2}, {{"tarn", "-r", "a", "b"}, 3},
+        {{"tarn", "-r", "a", "b", "c"}, 3}, {{"tarn", "-s", "a", "b", "c"}, 4}, {{"tarn", "x", "a", "b"}, 1},
+        {{"tarn", "-x", "a", "b"}, 1}, {{"tarn", "a", "b", "c", "d", "e"}, 0}};
+    for (const auto& [words, read] : cases) {
+        EXPECT_EQ(tarn::parse_command_line(int(words.size()), words.data()).words_read, read) << words.size();
+    }
+}
+
 #ifdef _WIN32
 TEST(WindowsPaths, CreationRootAndBareDrive)
 {
@@ -213,21 +230,61 @@ TEST(WindowsPaths, ListedPathLongForm)
     }
 }
 
-// New names that would address a data stream or a device are refused.
-TEST(WindowsPaths, StreamAndDeviceNamesRefused)
+// New names that would address a data stream, a device, another drive's
+// current directory or a name the system trims are refused; a drive-relative
+// name is allowed only below the same bare drive as the listed entry.
+TEST(WindowsPaths, StreamDeviceDriveAndTrimmedNamesRefused)
 {
-    for (const wchar_t* name : {L"b.txt", L"a:b", L"\\\\?\\D:\\x", L"D:\\x\\", L"CONSOLE", L"COM0", L"LPT10",
-                                L"xNUL", L"\\\\?\\D:\\CON", L"\\\\server\\share\\x"}) {
-        EXPECT_FALSE(platform::check_new_name(name)) << platform::display_text(name);
+    for (const wchar_t* name : {L"b.txt", L"d:new", L"\\\\?\\D:\\x", L"D:\\x\\", L"CONSOLE", L"COM0", L"LPT10", L"xNUL",
+                                L"\\\\server\\share\\x", L"conin", L"\\\\?\\D:\\CLOCK", L".\\x", L"..\\x"}) {
+        EXPECT_FALSE(platform::check_new_name(name, L"D:old")) << platform::display_text(name);
     }
     for (const wchar_t* name : {L"ab:c", L"x\\a:b\\c.txt", L"D:\\f.txt:s", L"\\\\?\\D:\\x:y", L"con.txt", L"NUL ",
-                                L"sub\\AUX\\x.txt", L"lpt9.tar.gz", L"COM\x00B9 .txt", L"\\\\srv\\share\\a:b"}) {
-        const std::error_code error = platform::check_new_name(name);
+                                L"sub\\AUX\\x.txt", L"lpt9.tar.gz", L"COM\x00B9 .txt", L"\\\\srv\\share\\a:b",
+                                L"\\\\?\\D:\\x\\NUL", L"\\\\.\\D:\\CONIN$", L"conout$.txt", L"CLOCK$", L"c:notes.txt",
+                                L"C:", L"e:x", L"gone.\\x.txt", L"x\\gone \\y", L"gone."}) {
+        const std::error_code error = platform::check_new_name(name, L"D:old");
         EXPECT_EQ(error.value(), ERROR_INVALID_NAME) << platform::display_text(name);
         EXPECT_TRUE(platform::is_not_found(error));
     }
     EXPECT_TRUE(platform::is_not_found(platform::not_a_directory_error()));  // a path through a file
+    EXPECT_TRUE(platform::is_not_found(std::error_code(ERROR_NOT_READY, std::system_category())));  // no medium
     EXPECT_FALSE(platform::is_not_found(std::error_code(ERROR_ACCESS_DENIED, std::system_category())));
+    // Where each name the system would trim ends; a typed path as it reads it.
+    const std::tuple<const wchar_t*, std::vector<std::size_t>, const wchar_t*> trimmed[] = {
+        {L"a.\\b \\c", {2, 5}, L"a\\b\\c"}, {L".\\..\\x", {}, L".\\..\\x"}, {L"x. .", {4}, L"x"},
+        {L"...\\y", {3}, L"...\\y"}, {L"\\\\?\\D:\\a.", {9}, L"\\\\?\\D:\\a."}};
+    for (const auto& [path, ends, reading] : trimmed) {
+        std::vector<std::size_t> found;
+        for (auto end = platform::trimmed_element_end(path, 0); end != std::wstring::npos;
+             end = platform::trimmed_element_end(path, end + 1)) {
+            found.push_back(end);
+        }
+        EXPECT_EQ(found, ends) << platform::display_text(path);
+        EXPECT_EQ(platform::typed_path(path), reading);
+    }
+}
+
+// What a move to another volume refuses, and what it asks for, decided from
+// the reparse tag, the number of named streams, the volume's flags and the
+// source's attributes.
+TEST(WindowsMoves, ReparseTagsStreamsAndAccess)
+{
+    for (const auto& [tag, refused, special] :
+         {std::tuple{0ul, true, false}, {IO_REPARSE_TAG_SYMLINK, true, false}, {IO_REPARSE_TAG_WOF, false, false},
+          {IO_REPARSE_TAG_AF_UNIX, true, true}, {IO_REPARSE_TAG_APPEXECLINK, true, true},
+          {IO_REPARSE_TAG_MOUNT_POINT, true, false}, {IO_REPARSE_TAG_CLOUD_6, false, false},
+          {IO_REPARSE_TAG_DEDUP, false, false}}) {
+        EXPECT_EQ(platform::copy_refuses_reparse_tag(tag), refused) << std::hex << tag;
+        EXPECT_EQ(platform::is_special_reparse_tag(tag), special) << std::hex << tag;
+    }
+    // 2: case-preserved names, as a FAT volume says, with no named streams
+    for (const auto& [streams, flags, lost] : {std::tuple{1u, 2ul, true}, {2u, 0ul, true}, {0u, 2ul, false},
+                                               {3u, 2ul | FILE_NAMED_STREAMS, false}}) {
+        EXPECT_EQ(platform::streams_would_be_lost(streams, flags), lost) << streams << " " << flags;
+    }
+    EXPECT_EQ(platform::source_access(FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN), GENERIC_READ | DELETE);
+    EXPECT_EQ(platform::source_access(FILE_ATTRIBUTE_READONLY), GENERIC_READ | DELETE | FILE_WRITE_ATTRIBUTES);
 }
 
 // Whatever the code page, a name converts exactly or not at all: a best-fit
