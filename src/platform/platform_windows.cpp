@@ -709,6 +709,14 @@ std::error_code copy_then_remove(const native_string& from, const native_string&
         }
         return error;
     };
+    // While the copy is incomplete it is marked for deletion, so that it
+    // goes with its handle however the program ends: Ctrl+C, Ctrl+Break, a
+    // closed console or a killed process leave no temporary file behind. The
+    // mark is lifted only while the streams are written (a file marked for
+    // deletion cannot be opened again) and for the claim.
+    if (!set_delete_on_close(target.handle, true)) {
+        return fail(last_error());
+    }
     // Only a file on a disk takes the data; a device never receives any.
     if (::GetFileType(target.handle) != FILE_TYPE_DISK) {
         return fail(win32_error(ERROR_INVALID_NAME));
@@ -736,10 +744,16 @@ std::error_code copy_then_remove(const native_string& from, const native_string&
                             : copy_contents(source.handle, target.handle)) {
         return fail(error);
     }
+    if (!streams.empty() && !set_delete_on_close(target.handle, false)) {
+        return fail(last_error());
+    }
     for (const native_string& stream : streams) {
         if (auto error = copy_stream(from + stream, temporary + stream)) {
             return fail(error);
         }
+    }
+    if (!streams.empty() && !set_delete_on_close(target.handle, true)) {
+        return fail(last_error());
     }
     // Times and attributes go before the flush, so that they are on disk when
     // the source goes.
@@ -772,6 +786,9 @@ std::error_code copy_then_remove(const native_string& from, const native_string&
     }
     // No replacing: a name taken meanwhile stays as it is. Where the system
     // has no rename through a handle, the closed copy is renamed by its path.
+    if (!set_delete_on_close(target.handle, false)) {
+        return fail(last_error());
+    }
     if (claim_by_handle(target.handle, to)) {
         placed = to;
         if (!::FlushFileBuffers(target.handle)) {  // the new name on disk before the source goes
