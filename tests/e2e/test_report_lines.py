@@ -59,7 +59,7 @@ def rows():
         # A trailing separator names a directory: one takes the name itself,
         # a file is refused and no directory is made for it.
         ({"src": {"a": {}}}, "d", "src.a$", "b" + sep, [("ok", d, "b" + sep)], [], {"src": {}, "b": {}}),
-        ({"src": {"a.txt": "A"}}, "", "a.txt", "b" + sep, [("fail", a, "b" + sep)],
+        ({"src": {"a.txt": "A"}, "b": "B"}, "", "a.txt", "b" + sep, [("fail", a, "b" + sep)],
          [rn_error(harness.system_text("notdir"))], None),
         # The subject: name, stem (E), whole path with the leading "." (d), first match only (f).
         ({"IMG_1234.jpg": "c"}, "", r"IMG_(\d+)", "photo-$1", [("ok", entry("IMG_1234.jpg"), "photo-1234.jpg")],
