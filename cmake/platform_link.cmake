@@ -9,8 +9,8 @@ if(WIN32)
   # The manifest (long paths, the supported systems, no elevation) and the
   # version resource, numbered from the project's version.
   enable_language(RC)
-  configure_file(${PROJECT_SOURCE_DIR}/src/platform/tarn.rc.in ${CMAKE_CURRENT_BINARY_DIR}/tarn.rc @ONLY)
+  configure_file(${PROJECT_SOURCE_DIR}/src/platform/windows/tarn.rc.in ${CMAKE_CURRENT_BINARY_DIR}/tarn.rc @ONLY)
   target_sources(tarn PRIVATE ${CMAKE_CURRENT_BINARY_DIR}/tarn.rc)
   set_property(SOURCE ${CMAKE_CURRENT_BINARY_DIR}/tarn.rc APPEND PROPERTY OBJECT_DEPENDS
-               ${PROJECT_SOURCE_DIR}/src/platform/tarn.exe.manifest)
+               ${PROJECT_SOURCE_DIR}/src/platform/windows/tarn.exe.manifest)
 endif()

@@ -7,7 +7,7 @@
 #include "engine/engine.h"
 #include "platform/platform.h"
 #ifdef _WIN32
-#include "platform/windows_rules.h"
+#include "platform/windows/rules.h"
 #endif
 
 #include <gtest/gtest.h>

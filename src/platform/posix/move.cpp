@@ -1,57 +1,23 @@
-// The POSIX side of the platform layer: names are the bytes the system gives,
-// the separator is '/', and errors are errno values.
+// Renaming and moving on POSIX: never onto an existing name, and across
+// file systems by a copy that survives a crash at any instant.
 
-#include "platform/platform.h"
+#include "platform/posix/system.h"
 
-#include <cerrno>
-#include <cstdint>
-#include <cstdio>
-#include <ctime>
-#include <cstring>
-#include <dirent.h>
-#include <fcntl.h>
 #include <signal.h>
 #include <sys/random.h>
-#include <sys/resource.h>
-#include <sys/xattr.h>
 #include <sys/stat.h>
-#include <unistd.h>
+#include <sys/xattr.h>
 
 #include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
 #include <vector>
 
 namespace tarn::platform {
 
-struct directory {
-    int fd = AT_FDCWD;  // AT_FDCWD stands for the working directory and is never closed
-};
-
 namespace {
-
-std::error_code last_error(int number = errno)
-{
-    return std::error_code(number, std::system_category());
-}
-
-// Closes a descriptor on every way out of the copy.
-struct descriptor {
-    int fd = -1;
-    ~descriptor()
-    {
-        if (fd >= 0) {
-            ::close(fd);
-        }
-    }
-};
-
-// Closes a descriptor now, so that its error can be reported; the owner
-// never closes it again.
-std::error_code close_now(descriptor& owner)
-{
-    const int fd = owner.fd;
-    owner.fd = -1;
-    return ::close(fd) == 0 ? std::error_code() : last_error();
-}
 
 // Errors of an attribute copy that mean the target's file system or the
 // user's privileges do not take that attribute: it is left behind, as the
@@ -527,266 +493,6 @@ std::error_code copy_then_remove(int from_dir, const native_string& from, int to
 }
 }  // namespace
 
-bool is_separator(native_char c)
-{
-    return c == '/';
-}
-
-bool is_bare_drive(native_view)
-{
-    return false;
-}
-
-std::size_t root_path_length(native_view path)
-{
-    return creation_root_length(path);
-}
-
-std::size_t creation_root_length(native_view path)
-{
-    std::size_t length = 0;
-    while (length < path.size() && path[length] == '/') {
-        ++length;
-    }
-    return length;
-}
-
-std::string narrow_text(native_view native, std::error_code& error)
-{
-    error.clear();
-    return std::string(native);
-}
-
-native_string native_text(std::string_view narrow, std::error_code& error)
-{
-    error.clear();
-    return native_string(narrow);
-}
-
-std::string display_text(native_view native)
-{
-    return std::string(native);
-}
-
-native_string listed_path(native_view path)
-{
-    return native_string(path);
-}
-
-native_string typed_path(native_view path)
-{
-    return native_string(path);
-}
-
-std::error_code check_new_name(native_view, native_view)
-{
-    return {};
-}
-
-std::error_code not_a_directory_error()
-{
-    return last_error(ENOTDIR);
-}
-
-entry_type status(const native_string& path, std::error_code& error)
-{
-    return status_in(directory{}, path, error);
-}
-
-bool is_not_found(std::error_code error)
-{
-    return error.category() == std::system_category() &&
-           (error.value() == ENOENT || error.value() == ENOTDIR);
-}
-
-bool is_name_too_long(std::error_code error)
-{
-    return error.category() == std::system_category() && error.value() == ENAMETOOLONG;
-}
-
-struct directory_stream {
-    DIR* dir = nullptr;
-};
-
-void close_directory(directory_stream* stream)
-{
-    if (stream != nullptr) {
-        ::closedir(stream->dir);
-        delete stream;
-    }
-}
-
-directory_handle open_directory(const native_string& path, std::error_code& error)
-{
-    DIR* dir = ::opendir(path.c_str());
-    if (dir == nullptr) {
-        error = last_error();
-        return nullptr;
-    }
-    error.clear();
-    return directory_handle(new directory_stream{dir});
-}
-
-bool next_entry(directory_stream& stream, native_view& name, listed_type& type, bool& descend,
-                std::error_code& error)
-{
-    error.clear();
-    for (;;) {
-        errno = 0;
-        const dirent* entry = ::readdir(stream.dir);
-        if (entry == nullptr) {
-            if (errno != 0) {
-                error = last_error();
-            }
-            return false;
-        }
-        const char* text = entry->d_name;
-        if (text[0] == '.' && (text[1] == '\0' || (text[1] == '.' && text[2] == '\0'))) {
-            continue;
-        }
-        name = native_view(text);
-        type = entry->d_type == DT_REG   ? listed_type::regular
-               : entry->d_type == DT_DIR ? listed_type::directory
-                                         : listed_type::unknown;
-        if (entry->d_type == DT_UNKNOWN) {
-            // Some file systems leave the type out; ask without following links.
-            struct stat info {};
-            descend = ::fstatat(::dirfd(stream.dir), text, &info, AT_SYMLINK_NOFOLLOW) == 0 &&
-                      S_ISDIR(info.st_mode);
-        } else {
-            descend = entry->d_type == DT_DIR;
-        }
-        return true;
-    }
-}
-
-std::error_code create_directory(const native_string& path)
-{
-    if (::mkdir(path.c_str(), 0777) == 0) {
-        return {};
-    }
-    std::error_code error = last_error();
-    if (error.value() == EEXIST) {
-        struct stat info {};
-        if (::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
-            return {};
-        }
-    }
-    return error;
-}
-
-void close_directory(directory* dir)
-{
-    if (dir != nullptr) {
-        if (dir->fd >= 0) {
-            ::close(dir->fd);  // read-only: nothing to lose in its error
-        }
-        delete dir;
-    }
-}
-
-namespace {
-
-directory_ref opened(int fd, directory_identity* identity, std::error_code& error)
-{
-    if (fd < 0) {
-        error = last_error();
-        return nullptr;
-    }
-    directory_ref dir(new directory{fd});
-    if (identity != nullptr) {
-        struct stat info {};
-        if (::fstat(fd, &info) != 0) {
-            error = last_error();
-            return nullptr;
-        }
-        *identity = {static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)};
-    }
-    error.clear();
-    return dir;
-}
-
-}  // namespace
-
-directory_ref open_typed_directory(const native_string& path, directory_identity& identity, std::error_code& error)
-{
-    if (path.empty()) {
-        error.clear();
-        return directory_ref(new directory{});
-    }
-    return opened(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC), &identity, error);
-}
-
-directory_ref open_listed_directory(const directory& parent, native_view name, directory_identity& expected,
-                                    bool check, std::error_code& error)
-{
-    const native_string text(name);
-    directory_identity found;
-    directory_ref dir =
-        opened(::openat(parent.fd, text.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC), &found, error);
-    if (dir && check && found != expected) {
-        error = last_error(ELOOP);  // another directory was put in its place
-        return nullptr;
-    }
-    expected = found;
-    return dir;
-}
-
-directory_ref open_way_directory(const directory& parent, native_view name, bool create, bool& created,
-                                 directory_identity& made, std::error_code& error)
-{
-    const native_string text(name);
-    // O_PATH: the way needs only the right to pass through, as a path does.
-    const int flags = O_PATH | O_DIRECTORY | O_CLOEXEC;
-    int fd = ::openat(parent.fd, text.c_str(), flags);
-    if (fd < 0 && errno == ENOENT && create) {
-        created = ::mkdirat(parent.fd, text.c_str(), 0777) == 0;
-        if (created) {
-            // Made here and now: a link in its place would be someone
-            // else's doing, and is not followed.
-            return opened(::openat(parent.fd, text.c_str(), flags | O_NOFOLLOW), &made, error);
-        }
-        if (errno != EEXIST) {
-            error = last_error();
-            return nullptr;
-        }
-        fd = ::openat(parent.fd, text.c_str(), flags);  // made meanwhile by someone else
-    }
-    if (fd < 0 && create && (errno == ENOTDIR || errno == ENOENT)) {
-        error = last_error(EEXIST);  // something that is not a directory stands there
-        return nullptr;
-    }
-    return opened(fd, nullptr, error);
-}
-
-directory_handle list_directory(const directory& dir, std::error_code& error)
-{
-    const int fd = ::fcntl(dir.fd, F_DUPFD_CLOEXEC, 0);
-    DIR* stream = fd < 0 ? nullptr : ::fdopendir(fd);
-    if (stream == nullptr) {
-        error = last_error();
-        if (fd >= 0) {
-            ::close(fd);
-        }
-        return nullptr;
-    }
-    error.clear();
-    return directory_handle(new directory_stream{stream});
-}
-
-entry_type status_in(const directory& dir, native_view name, std::error_code& error)
-{
-    struct stat info {};
-    if (::fstatat(dir.fd, native_string(name).c_str(), &info, 0) != 0) {
-        error = last_error();
-        return entry_type::none;
-    }
-    error.clear();
-    return S_ISREG(info.st_mode) ? entry_type::regular
-           : S_ISDIR(info.st_mode) ? entry_type::directory
-                                   : entry_type::other;
-}
-
 std::error_code move_between(const directory& from_dir, native_view from_name, const directory& to_dir,
                              native_view to_name)
 {
@@ -810,30 +516,5 @@ std::error_code move_entry(const native_string& from, const native_string& to)
     const directory working;
     return move_between(working, from, working, to);
 }
-
-std::string error_text(std::error_code error)
-{
-    std::string text = error.message();
-    while (!text.empty() && std::strchr(" \t\r\n", text.back()) != nullptr) {
-        text.pop_back();
-    }
-    return text.empty() ? std::string("unknown error") : text;
-}
-
-std::size_t match_stack_budget()
-{
-    constexpr std::size_t most = std::size_t(48) << 20;
-    struct rlimit limit {};
-    std::size_t size = std::size_t(8) << 20;
-    if (::getrlimit(RLIMIT_STACK, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY) {
-        size = static_cast<std::size_t>(limit.rlim_cur);
-    } else if (limit.rlim_cur == RLIM_INFINITY) {
-        size = most;
-    }
-    // Leave a quarter for the program's own frames and the system.
-    return std::min(size / 4 * 3, most);
-}
-
-void prepare_console() {}
 
 }  // namespace tarn::platform

@@ -1,0 +1,91 @@
+// Paths, names and errors on POSIX: names are the bytes the system gives,
+// the separator is '/', and errors are errno values.
+
+#include "platform/posix/system.h"
+
+#include <cstring>
+
+namespace tarn::platform {
+
+bool is_separator(native_char c)
+{
+    return c == '/';
+}
+
+bool is_bare_drive(native_view)
+{
+    return false;
+}
+
+std::size_t root_path_length(native_view path)
+{
+    return creation_root_length(path);
+}
+
+std::size_t creation_root_length(native_view path)
+{
+    std::size_t length = 0;
+    while (length < path.size() && path[length] == '/') {
+        ++length;
+    }
+    return length;
+}
+
+std::string narrow_text(native_view native, std::error_code& error)
+{
+    error.clear();
+    return std::string(native);
+}
+
+native_string native_text(std::string_view narrow, std::error_code& error)
+{
+    error.clear();
+    return native_string(narrow);
+}
+
+std::string display_text(native_view native)
+{
+    return std::string(native);
+}
+
+native_string listed_path(native_view path)
+{
+    return native_string(path);
+}
+
+native_string typed_path(native_view path)
+{
+    return native_string(path);
+}
+
+std::error_code check_new_name(native_view, native_view)
+{
+    return {};
+}
+
+std::error_code not_a_directory_error()
+{
+    return last_error(ENOTDIR);
+}
+
+bool is_not_found(std::error_code error)
+{
+    return error.category() == std::system_category() &&
+           (error.value() == ENOENT || error.value() == ENOTDIR);
+}
+
+bool is_name_too_long(std::error_code error)
+{
+    return error.category() == std::system_category() && error.value() == ENAMETOOLONG;
+}
+
+std::string error_text(std::error_code error)
+{
+    std::string text = error.message();
+    while (!text.empty() && std::strchr(" \t\r\n", text.back()) != nullptr) {
+        text.pop_back();
+    }
+    return text.empty() ? std::string("unknown error") : text;
+}
+
+}  // namespace tarn::platform
