@@ -1,13 +1,23 @@
-// The process's surroundings on POSIX: the stack a match may use, and the
-// standard streams, which need nothing.
+// The process's surroundings on POSIX: the system's error texts, the stack a
+// match may use, and the standard streams, which need nothing.
 
 #include "platform/posix/system.h"
 
 #include <sys/resource.h>
 
 #include <algorithm>
+#include <cstring>
 
 namespace tarn::platform {
+
+std::string error_text(std::error_code error)
+{
+    std::string text = error.message();
+    while (!text.empty() && std::strchr(" \t\r\n", text.back()) != nullptr) {
+        text.pop_back();
+    }
+    return text.empty() ? std::string("unknown error") : text;
+}
 
 std::size_t match_stack_budget()
 {

@@ -1,4 +1,4 @@
-// Paths, names and errors on POSIX: names are the bytes the system gives,
+// Paths, names and error kinds on POSIX: names are the bytes the system gives,
 // the separator is '/', and errors are errno values.
 
 #include "platform/posix/system.h"
@@ -77,15 +77,6 @@ bool is_not_found(std::error_code error)
 bool is_name_too_long(std::error_code error)
 {
     return error.category() == std::system_category() && error.value() == ENAMETOOLONG;
-}
-
-std::string error_text(std::error_code error)
-{
-    std::string text = error.message();
-    while (!text.empty() && std::strchr(" \t\r\n", text.back()) != nullptr) {
-        text.pop_back();
-    }
-    return text.empty() ? std::string("unknown error") : text;
 }
 
 }  // namespace tarn::platform
