@@ -3,11 +3,11 @@
 // The renaming engine: the walk over the start directory and what happens to
 // each entry in it.
 
+#include "engine/bounded_match.h"
 #include "engine/entry_list.h"
 #include "platform/platform.h"
 #include "tarn/run_options.h"
 
-#include <regex>
 #include <string>
 
 namespace tarn {
@@ -20,7 +20,7 @@ entry_list collect_entries(const platform::native_string& start, bool recursive)
 
 // Takes the complete listing first, then hands the entries to process_entry
 // last first, so that a directory comes after everything inside it.
-rename_tally run_walk(std::string start_path, const std::regex& pattern, std::string replacement,
+rename_tally run_walk(std::string start_path, const compiled_pattern& pattern, std::string replacement,
                       const run_options& options);
 
 // Decides one entry's fate (skip, refuse, rename or report a dry-run rename),
@@ -28,7 +28,7 @@ rename_tally run_walk(std::string start_path, const std::regex& pattern, std::st
 // `listed` is the type the listing gave; the status is queried only where
 // that type cannot settle the decision, and always before a rename.
 rename_tally process_entry(platform::native_view entry, platform::listed_type listed,
-                           const std::regex& pattern, const std::string& replacement,
+                           const compiled_pattern& pattern, const std::string& replacement,
                            const run_options& options);
 
 // Creates the directories the new name needs, then moves the entry. Reports

@@ -120,16 +120,19 @@ subject_text build_subject(platform::native_view entry_path, const run_options& 
     return text;
 }
 
-bool rewrite_matches(std::string_view subject, const std::regex& pattern,
+bool rewrite_matches(std::string_view subject, const compiled_pattern& pattern,
                      std::string_view replacement, bool first_only, std::string& result)
 {
     namespace flags = std::regex_constants;
+    result.clear();
+    if (!may_match(subject, pattern)) {
+        return false;
+    }
     start_match_budget();
     const char* const begin = subject.data();
     const char* const end = begin + subject.size();
     const counted_iterator last(end);
 
-    result.clear();
     bounded_match match;
     const char* copy_from = begin;  // end of the previous match
     bool previous_empty = false;
@@ -139,14 +142,14 @@ bool rewrite_matches(std::string_view subject, const std::regex& pattern,
             copy_from == begin ? flags::match_default : flags::match_prev_avail;
         bool found;
         if (!previous_empty) {
-            found = std::regex_search(counted_iterator(copy_from), last, match, pattern, base);
+            found = std::regex_search(counted_iterator(copy_from), last, match, pattern.matcher, base);
         } else {
             // After an empty match only a non-empty one may start at the same
             // place; otherwise the search moves on by one character.
-            found = std::regex_search(counted_iterator(copy_from), last, match, pattern,
+            found = std::regex_search(counted_iterator(copy_from), last, match, pattern.matcher,
                                       base | flags::match_not_null | flags::match_continuous);
             if (!found) {
-                found = std::regex_search(counted_iterator(copy_from + 1), last, match, pattern,
+                found = std::regex_search(counted_iterator(copy_from + 1), last, match, pattern.matcher,
                                           flags::match_prev_avail);
             }
         }
@@ -173,7 +176,7 @@ bool rewrite_matches(std::string_view subject, const std::regex& pattern,
     return true;
 }
 
-std::string rewrite_name(std::string_view subject, const std::regex& pattern,
+std::string rewrite_name(std::string_view subject, const compiled_pattern& pattern,
                          std::string_view replacement, bool first_only)
 {
     std::string result;

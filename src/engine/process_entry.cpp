@@ -42,7 +42,7 @@ rename_tally skip_unwanted(platform::native_view entry, const run_options& optio
 }  // namespace
 
 rename_tally process_entry(platform::native_view entry, platform::listed_type listed,
-                           const std::regex& pattern, const std::string& replacement,
+                           const compiled_pattern& pattern, const std::string& replacement,
                            const run_options& options)
 {
     rename_tally tally;

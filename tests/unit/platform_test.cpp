@@ -155,7 +155,7 @@ TEST_F(PlatformTest, ListedTypesAndTheStatusQueriesTheySpare)
     for (const auto& [name, type, pattern, directories, lead] : cases) {
         const tarn::run_options options{2, true, false, false, directories, false};  // a dry run at -vv
         testing::internal::CaptureStdout();
-        tarn::process_entry((root / name).native(), type, std::regex(pattern), "new", options);
+        tarn::process_entry((root / name).native(), type, tarn::compile_pattern(pattern), "new", options);
         const std::string line = testing::internal::GetCapturedStdout();
         EXPECT_EQ(line.substr(0, line.find('\'')), lead) << name << " listed as " << static_cast<int>(type);
     }
