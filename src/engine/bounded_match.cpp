@@ -25,7 +25,8 @@ compiled_pattern compile_pattern(const std::string& text)
         throw std::regex_error(std::regex_constants::error_complexity);
     }
     pattern_reading reading = read_pattern(text);
-    return {std::regex(reading.matcher_text, std::regex::ECMAScript), std::move(reading.required)};
+    return {std::regex(reading.matcher_text, std::regex::ECMAScript), std::move(reading.required),
+            std::move(reading.never_set)};
 }
 
 bool may_match(std::string_view subject, const compiled_pattern& pattern)

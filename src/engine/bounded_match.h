@@ -110,6 +110,7 @@ struct compiled_pattern {
     // Literal texts every match contains: a subject without one of them is
     // not searched at all.
     std::vector<std::string> required;
+    std::vector<bool> never_set;  // per group number: see pattern_reading
 };
 
 // Reads a pattern in the ECMAScript grammar (see pattern_reader.h) and

@@ -20,7 +20,7 @@ void append_range(std::string& out, const char* first, const char* last)
 // One match's replacement, read left to right. `search_start` is where the
 // search that found this match began: $` reaches back to it, not further.
 void append_replacement(std::string& out, std::string_view replacement, const bounded_match& match,
-                        const char* search_start, const char* subject_end)
+                        const std::vector<bool>& never_set, const char* search_start, const char* subject_end)
 {
     const char* match_start = match[0].first.base();
     const char* match_end = match[0].second.base();
@@ -54,7 +54,8 @@ void append_replacement(std::string& out, std::string_view replacement, const bo
             if (number == 0) {
                 // $0 is not the whole match here: it stands for itself.
                 out.append(replacement.substr(i, digits + 1));
-            } else if (number <= groups && match[number].matched) {
+            } else if (number <= groups && match[number].matched &&
+                       (number >= never_set.size() || !never_set[number])) {
                 append_range(out, match[number].first.base(), match[number].second.base());
             }
             i += digits;
@@ -160,7 +161,7 @@ bool rewrite_matches(std::string_view subject, const compiled_pattern& pattern,
         const char* match_start = match[0].first.base();
         const char* match_end = match[0].second.base();
         append_range(result, copy_from, match_start);
-        append_replacement(result, replacement, match, copy_from, end);
+        append_replacement(result, replacement, match, pattern.never_set, copy_from, end);
         copy_from = match_end;
         // A match that reaches the end of the subject ends the scan, even
         // where an empty match could still follow it.

@@ -126,6 +126,9 @@ literal_facts repetition(literal_facts part, std::size_t least, std::size_t most
         return {};
     }
     if (!part.exact) {
+        if (least > 1) {
+            part.inner.push_back(part.suffix + part.prefix);  // where two repetitions meet
+        }
         return part;
     }
     std::string text = repeated(part.prefix, least);
@@ -439,6 +442,10 @@ pattern_reading read_pattern(std::string_view pattern)
         }
     }
     reading.matcher_text = std::move(state.out);
+    reading.never_set.push_back(false);
+    for (const std::vector<int>& lookaheads : state.group_lookaheads) {
+        reading.never_set.push_back(!lookaheads.empty());
+    }
     if (state.unbalanced) {
         return reading;
     }

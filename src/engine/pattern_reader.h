@@ -12,7 +12,8 @@
 // - a back-reference to a group that has not been closed where it stands
 //   (before the group's opening parenthesis, or inside the group), and one
 //   outside a negative lookahead to a group inside it, matches the empty
-//   text: the group is always undefined there.
+//   text: the group is always undefined there. The groups inside a negative
+//   lookahead are named, for the replacement to read as unset.
 // Everything else reaches the matcher byte for byte.
 
 #include <string>
@@ -26,6 +27,10 @@ struct pattern_reading {
     // Literal byte strings every match of the whole pattern contains; a
     // subject that lacks one cannot match.
     std::vector<std::string> required;
+    // Per group number (0 unused): true for a group inside a negative
+    // lookahead. A match exists only where the lookahead failed, so such a
+    // group is never set, whatever the standard matcher leaves in it.
+    std::vector<bool> never_set;
 };
 
 // Throws std::regex_error for what the grammar refuses and the matcher would
