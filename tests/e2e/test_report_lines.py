@@ -77,8 +77,8 @@ def rows():
         # outside a negative lookahead to a group inside it, matches empty.
         ({"A": "c"}, "", r"\cA", "x", [("nomatch", entry("A"))], [], None),
         ({"A": "c"}, "", r"\1(A)", "[$1]", [("ok", entry("A"), "[A]")], [], {"[A]": "c"}),
-        ({"baaabaac": "c"}, "", r"(.*?)a(?!(a+)b\2c)\2(.*)", "[$1|$2|$3]",
-         [("ok", entry("baaabaac"), "[ba||abaac]")], [], {"[ba||abaac]": "c"}),
+        ({"baaabaac": "c"}, "", r"(.*?)a(?!(a+)b\2c)\2(.*)", "[$1,$2,$3]",
+         [("ok", entry("baaabaac"), "[ba,,abaac]")], [], {"[ba,,abaac]": "c"}),
         # The walk: a directory after its contents; the listing is complete
         # before the first rename, so the file in its new place (which would
         # match again) and the directories made for it are not handed on.
