@@ -76,9 +76,7 @@ literal_facts concatenated(literal_facts first, const literal_facts& second)
     facts.suffix = second.exact ? first.suffix + second.suffix : second.suffix;
     facts.inner = std::move(first.inner);
     facts.inner.insert(facts.inner.end(), second.inner.begin(), second.inner.end());
-    if (!first.exact && !second.exact) {
-        facts.inner.push_back(first.suffix + second.prefix);
-    }
+    facts.inner.push_back(first.suffix + second.prefix);  // where the two meet
     return facts;
 }
 
