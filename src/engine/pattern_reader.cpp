@@ -244,9 +244,7 @@ literal_facts read_escape(reader_state& state)
     const std::string_view controls = "f\fn\nr\rt\tv\v0";
     const std::size_t control = controls.find(c);
     if (control != controls.npos && control % 2 == 0) {
-        if (c == '0' && is_digit(peek(state))) {
-            return {};
-        }
+        // \0 is the null character even before a digit.
         return exact_text(std::string(1, c == '0' ? '\0' : controls[control + 1]));
     }
     // An identity escape; letters and digits are left to the matcher.
