@@ -57,6 +57,7 @@ TEST(ReadPattern, RequiredTextsOfTypicalPatterns)
         {"(?:foo|bar)baz", {"baz"}},
         {"x*|y", {}},
         {"(?:ab){3}", {"ababab"}},
+        {"xa+y", {"xa", "ay"}},
         {"a{256}b", {std::string(256, 'a') + "b"}},
         {"(?:ab){2,}?c", {"ababc"}},
         {"(?:a.b){2}", {"ba"}},
@@ -109,8 +110,8 @@ TEST(MayMatch, NeverRejectsASubjectTheMatcherMatches)
         }
         for (int i = 0; i < 12; ++i) {
             std::string subject;
-            for (std::size_t length = random() % 9; length > 0; --length) {
-                subject.push_back("abc.\x01"[random() % 5]);
+            for (std::size_t length = random() % 11; length > 0; --length) {
+                subject.push_back("aaabbc.\x01"[random() % 8]);
             }
             const bool found = std::regex_search(subject, compiled.matcher);
             matched += found;
