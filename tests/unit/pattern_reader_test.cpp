@@ -28,7 +28,7 @@ TEST(ReadPattern, PassesTheGrammarThroughAndRewritesWhatTheMatcherReadsWrongly)
         {"(a|\\cb", "(a|\\x02"},
         {"[\\cA-\\cZ\\ca", "[\\x01-\\x1a\\x01"},
         {"\\cA\\cz\\cM1", "\\x01\\x1a\\x0d1"},
-        {"[^\\cJ][[:alpha:]]\\cA\\\\c", "[^\\x0a][[:alpha:]]\\x01\\\\c"},
+        {"[^\\cJ][[:alpha:][:digit:]]\\cA\\\\c", "[^\\x0a][[:alpha:][:digit:]]\\x01\\\\c"},
         // A group undefined where it is referred to matches empty.
         {"\\1(A)", "(?:)(A)"},
         {"(a\\1)+", "(a(?:))+"},
