@@ -39,7 +39,6 @@ struct reader_state {
     std::vector<std::size_t> open_groups;
     std::vector<std::vector<int>> group_lookaheads;  // per group, from group 1
     std::vector<reference_site> references;
-    bool unbalanced = false;
 };
 
 literal_facts exact_text(std::string text)
@@ -298,10 +297,7 @@ literal_facts read_group(reader_state& state)
     if (!special) {
         state.open_groups.pop_back();
     }
-    if (peek(state) != ')') {
-        state.unbalanced = true;
-        return {};
-    }
+    // Without its ')' the group is refused by the matcher; nothing is copied.
     copy_bytes(state, 1);
     if (kind == '=' || kind == '!') {
         return exact_text("");
@@ -422,13 +418,10 @@ pattern_reading read_pattern(std::string_view pattern)
 {
     reader_state state;
     state.in = pattern;
-    literal_facts facts = read_disjunction(state);
-    while (!at_end(state)) {
-        // A ')' without its '(': the matcher refuses the pattern.
-        state.unbalanced = true;
-        copy_bytes(state, 1);
-        read_disjunction(state);
-    }
+    const literal_facts facts = read_disjunction(state);
+    // What stops the reading before the end is a ')' without its '(', which
+    // the matcher refuses.
+    copy_bytes(state, state.in.size() - state.at);
 
     pattern_reading reading;
     // References past the last group are left for the matcher to refuse.
@@ -441,9 +434,6 @@ pattern_reading read_pattern(std::string_view pattern)
     reading.never_set.push_back(false);
     for (const std::vector<int>& lookaheads : state.group_lookaheads) {
         reading.never_set.push_back(!lookaheads.empty());
-    }
-    if (state.unbalanced) {
-        return reading;
     }
     std::vector<std::string> texts = facts.exact ? std::vector<std::string>{facts.prefix} : all_texts(facts);
     std::stable_sort(texts.begin(), texts.end(),
