@@ -66,7 +66,8 @@ TEST(ReadPattern, RequiredTextsOfTypicalPatterns)
         {"(abc|ab[0-9]|zab)\\1", {"ab"}},
         {"(?:ab|b)c|xbc", {"bc"}},
         {"q(?=abc)(?!d)[de]|q", {"q"}},
-        {"\\cA\\x6a\\x4A\\n\\0\\.\\w\\d\\01", {std::string("\x01" "jJ\n", 4) + '\0' + ".", std::string(1, '\0') + "1"}},
+        {"\\cA\\x6a\\x4A\\x30\\n\\0\\.\\w\\d\\01", {std::string("\x01" "jJ0\n", 5) + '\0' + ".", std::string(1, '\0') + "1"}},
+        {"[[.a.]b][[=e=]c]", {}},
         {"\\bx\\e", {"x"}},
         {"a?b*c{0}d{0,1}\\1", {}},
     };
