@@ -59,6 +59,7 @@ TEST(ReadPattern, RequiredTextsOfTypicalPatterns)
         {"x*|y", {}},
         {"(?:ab){3}", {"ababab"}},
         {"xa+y", {"xa", "ay"}},
+        {"ab2}", {"ab2"}},
         {"a{256}b", {std::string(256, 'a') + "b"}},
         {"(?:ab){2,}?c", {"ababc"}},
         {"(?:a.b){2}", {"ba"}},
