@@ -61,7 +61,7 @@ void report_pattern_error(const command_line& command)
 int run_walk_command(const command_line& command)
 {
     try {
-        const std::regex pattern = compile_pattern(command.pattern);
+        const compiled_pattern pattern = compile_pattern(command.pattern);
         std::string start_path = command.start_path;
         if (command.use_start_argument) {
             std::error_code error;

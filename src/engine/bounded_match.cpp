@@ -1,5 +1,6 @@
 #include "engine/bounded_match.h"
 
+#include "engine/pattern_reader.h"
 #include "platform/platform.h"
 
 namespace tarn {
@@ -14,7 +15,7 @@ void check_match_budget()
     }
 }
 
-std::regex compile_pattern(const std::string& text)
+compiled_pattern compile_pattern(const std::string& text)
 {
     // Measured: plain characters take under 100 bytes of compiler stack each,
     // a level of nested groups under 600 (two characters); 1 KiB per byte
@@ -23,7 +24,19 @@ std::regex compile_pattern(const std::string& text)
     if (text.size() > longest) {
         throw std::regex_error(std::regex_constants::error_complexity);
     }
-    return std::regex(text, std::regex::ECMAScript);
+    pattern_reading reading = read_pattern(text);
+    return {std::regex(reading.matcher_text, std::regex::ECMAScript), std::move(reading.required),
+            std::move(reading.never_set)};
+}
+
+bool may_match(std::string_view subject, const compiled_pattern& pattern)
+{
+    for (const std::string& text : pattern.required) {
+        if (subject.find(text) == subject.npos) {
+            return false;
+        }
+    }
+    return true;
 }
 
 void start_match_budget()

@@ -16,6 +16,7 @@
 #include <regex>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tarn {
 
@@ -104,11 +105,24 @@ private:
 
 using bounded_match = std::match_results<counted_iterator>;
 
-// Compiles a pattern with the ECMAScript grammar. The standard compiler
-// recurses once per element of the pattern and cannot be bounded from outside,
-// so a pattern too long for the stack the matcher may use is refused as a
-// pattern error before compiling (6,144 bytes with Linux's usual 8 MiB stack;
-// a real pattern is a few dozen).
-std::regex compile_pattern(const std::string& text);
+struct compiled_pattern {
+    std::regex matcher;
+    // Literal texts every match contains: a subject without one of them is
+    // not searched at all.
+    std::vector<std::string> required;
+    std::vector<bool> never_set;  // per group number: see pattern_reading
+};
+
+// Reads a pattern in the ECMAScript grammar (see pattern_reader.h) and
+// compiles what the reading gives. The standard compiler recurses once per
+// element of the pattern and cannot be bounded from outside, so a pattern too
+// long for the stack the matcher may use is refused as a pattern error before
+// reading (6,144 bytes with Linux's usual 8 MiB stack; a real pattern is a
+// few dozen).
+compiled_pattern compile_pattern(const std::string& text);
+
+// False when the subject lacks a text every match contains, so that the
+// pattern cannot match it; true says nothing.
+bool may_match(std::string_view subject, const compiled_pattern& pattern);
 
 }  // namespace tarn

@@ -3,12 +3,12 @@
 // The renaming engine: the walk over the start directory and what happens to
 // each entry in it.
 
+#include "engine/bounded_match.h"
 #include "engine/entry_list.h"
 #include "platform/platform.h"
 #include "tarn/run_options.h"
 
 #include <map>
-#include <regex>
 #include <string>
 
 namespace tarn {
@@ -21,7 +21,7 @@ entry_list collect_entries(const platform::native_string& start, bool recursive)
 
 // Takes the complete listing first, then hands the entries to process_entry
 // last first, so that a directory comes after everything inside it.
-rename_tally run_walk(std::string start_path, const std::regex& pattern, std::string replacement,
+rename_tally run_walk(std::string start_path, const compiled_pattern& pattern, std::string replacement,
                       const run_options& options);
 
 // An entry as the walk hands it over: the directory it was listed in, open
@@ -48,7 +48,7 @@ struct way_cache {
 // `listed` is the type the listing gave; the status is queried only where
 // that type cannot settle the decision, and always before a rename.
 rename_tally process_entry(const entry_place& entry, platform::listed_type listed, way_cache& ways,
-                           const std::regex& pattern, const std::string& replacement,
+                           const compiled_pattern& pattern, const std::string& replacement,
                            const run_options& options);
 
 // Opens the directory that will hold a new name, the parent part of `path`,

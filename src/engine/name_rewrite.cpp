@@ -20,7 +20,7 @@ void append_range(std::string& out, const char* first, const char* last)
 // One match's replacement, read left to right. `search_start` is where the
 // search that found this match began: $` reaches back to it, not further.
 void append_replacement(std::string& out, std::string_view replacement, const bounded_match& match,
-                        const char* search_start, const char* subject_end)
+                        const std::vector<bool>& never_set, const char* search_start, const char* subject_end)
 {
     const char* match_start = match[0].first.base();
     const char* match_end = match[0].second.base();
@@ -54,7 +54,8 @@ void append_replacement(std::string& out, std::string_view replacement, const bo
             if (number == 0) {
                 // $0 is not the whole match here: it stands for itself.
                 out.append(replacement.substr(i, digits + 1));
-            } else if (number <= groups && match[number].matched) {
+            } else if (number <= groups && match[number].matched &&
+                       (number >= never_set.size() || !never_set[number])) {
                 append_range(out, match[number].first.base(), match[number].second.base());
             }
             i += digits;
@@ -120,16 +121,19 @@ subject_text build_subject(platform::native_view entry_path, const run_options& 
     return text;
 }
 
-bool rewrite_matches(std::string_view subject, const std::regex& pattern,
+bool rewrite_matches(std::string_view subject, const compiled_pattern& pattern,
                      std::string_view replacement, bool first_only, std::string& result)
 {
     namespace flags = std::regex_constants;
+    result.clear();
+    if (!may_match(subject, pattern)) {
+        return false;
+    }
     start_match_budget();
     const char* const begin = subject.data();
     const char* const end = begin + subject.size();
     const counted_iterator last(end);
 
-    result.clear();
     bounded_match match;
     const char* copy_from = begin;  // end of the previous match
     bool previous_empty = false;
@@ -139,14 +143,14 @@ bool rewrite_matches(std::string_view subject, const std::regex& pattern,
             copy_from == begin ? flags::match_default : flags::match_prev_avail;
         bool found;
         if (!previous_empty) {
-            found = std::regex_search(counted_iterator(copy_from), last, match, pattern, base);
+            found = std::regex_search(counted_iterator(copy_from), last, match, pattern.matcher, base);
         } else {
             // After an empty match only a non-empty one may start at the same
             // place; otherwise the search moves on by one character.
-            found = std::regex_search(counted_iterator(copy_from), last, match, pattern,
+            found = std::regex_search(counted_iterator(copy_from), last, match, pattern.matcher,
                                       base | flags::match_not_null | flags::match_continuous);
             if (!found) {
-                found = std::regex_search(counted_iterator(copy_from + 1), last, match, pattern,
+                found = std::regex_search(counted_iterator(copy_from + 1), last, match, pattern.matcher,
                                           flags::match_prev_avail);
             }
         }
@@ -157,7 +161,7 @@ bool rewrite_matches(std::string_view subject, const std::regex& pattern,
         const char* match_start = match[0].first.base();
         const char* match_end = match[0].second.base();
         append_range(result, copy_from, match_start);
-        append_replacement(result, replacement, match, copy_from, end);
+        append_replacement(result, replacement, match, pattern.never_set, copy_from, end);
         copy_from = match_end;
         // A match that reaches the end of the subject ends the scan, even
         // where an empty match could still follow it.
@@ -173,7 +177,7 @@ bool rewrite_matches(std::string_view subject, const std::regex& pattern,
     return true;
 }
 
-std::string rewrite_name(std::string_view subject, const std::regex& pattern,
+std::string rewrite_name(std::string_view subject, const compiled_pattern& pattern,
                          std::string_view replacement, bool first_only)
 {
     std::string result;

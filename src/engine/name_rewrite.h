@@ -3,11 +3,11 @@
 // The pure core of a rename: the text the pattern is matched against, and the
 // new name made from it.
 
+#include "engine/bounded_match.h"
 #include "platform/platform.h"
 #include "tarn/run_options.h"
 
 #include <cstddef>
-#include <regex>
 #include <string>
 #include <string_view>
 
@@ -37,11 +37,11 @@ subject_text build_subject(platform::native_view entry_path, const run_options& 
 // Replaces the matches of the pattern in the subject by the replacement,
 // reading $ codes as a batch renamer's users expect from ECMAScript. Returns
 // false, leaving `result` empty, when the pattern does not match at all.
-bool rewrite_matches(std::string_view subject, const std::regex& pattern,
+bool rewrite_matches(std::string_view subject, const compiled_pattern& pattern,
                      std::string_view replacement, bool first_only, std::string& result);
 
 // The subject with its matches replaced (the subject unchanged without one).
-std::string rewrite_name(std::string_view subject, const std::regex& pattern,
+std::string rewrite_name(std::string_view subject, const compiled_pattern& pattern,
                          std::string_view replacement, bool first_only);
 
 }  // namespace tarn

@@ -75,7 +75,7 @@ rename_tally skip_unwanted(const entry_place& entry, const run_options& options)
 }  // namespace
 
 rename_tally process_entry(const entry_place& entry, platform::listed_type listed, way_cache& ways,
-                           const std::regex& pattern, const std::string& replacement,
+                           const compiled_pattern& pattern, const std::string& replacement,
                            const run_options& options)
 {
     rename_tally tally;

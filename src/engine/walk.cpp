@@ -211,7 +211,7 @@ entry_list collect_entries(const platform::native_string& start, bool recursive)
     return list;
 }
 
-rename_tally run_walk(std::string start_path, const std::regex& pattern, std::string replacement,
+rename_tally run_walk(std::string start_path, const compiled_pattern& pattern, std::string replacement,
                       const run_options& options)
 {
     const platform::native_string start = platform::typed_path(native_or_stop(start_path));

@@ -35,6 +35,11 @@ class command_line_test(harness.tarn_case):
             (["-", "zz", "b"], b"", b"", 0),
             (["(", "x"], b"", pattern_error(), 1),
             (["b{2,1}", "x"], b"", pattern_error(), 1),
+            # A quantifier after a quantifier, though the lazy mark is not one.
+            (["a**", "x"], b"", pattern_error(), 1),
+            (["-v", "x{1}{1,}", "x"], b"", pattern_error("x{1}{1,}"), 1),
+            (["-v", "a???", "x"], b"", pattern_error("a???"), 1),
+            (["-v", "zz??", "x"], lines(stats(0, 0, 3)), b"", 0),
             # A pattern that looks like a wildcard reaches the program as typed.
             (["-v", "*", "x"], b"", pattern_error("*"), 1),
             (["*.txt", "x"], b"", pattern_error(), 1),

@@ -72,6 +72,13 @@ def rows():
         ({"x.txt": "c"}, "d", r"\.", "_", [("ok", entry("x.txt"), path("_", "x_txt"))], [], {"_": {"x_txt": "c"}}),
         ({"x.tar.gz": "c"}, "dEf", "^..", "m" + sep, [("ok", entry("x.tar.gz"), path("m", "x.tar.gz"))], [],
          {"m": {"x.tar.gz": "c"}}),
+        # ECMAScript where the standard matcher reads otherwise: \cA is the
+        # byte 1, not "A"; a reference to a group not yet opened, or from
+        # outside a negative lookahead to a group inside it, matches empty.
+        ({"A": "c"}, "", r"\cA", "x", [("nomatch", entry("A"))], [], None),
+        ({"A": "c"}, "", r"\1(A)", "[$1]", [("ok", entry("A"), "[A]")], [], {"[A]": "c"}),
+        ({"baaabaac": "c"}, "", r"(.*?)a(?!(a+)b\2c)\2(.*)", "[$1,$2,$3]",
+         [("ok", entry("baaabaac"), "[ba,,abaac]")], [], {"[ba,,abaac]": "c"}),
         # The walk: a directory after its contents; the listing is complete
         # before the first rename, so the file in its new place (which would
         # match again) and the directories made for it are not handed on.
@@ -99,6 +106,8 @@ def rows():
         table.append(({"a.TXT": "A"}, "", "a[.]TXT", "A.txt", [("exists", entry("a.TXT"), "A.txt")], [], None))
         table.append(({"Dir": {}}, "d", "Dir$", "dir", [("processed", entry("Dir"))], [], None))
     elif harness.is_posix():
+        # Control characters are no part of a Windows name.
+        table.append(({"\x01": "c"}, "", r"[\ca]\cA?", "<$&>", [("ok", entry("\x01"), "<\x01>")], [], {"<\x01>": "c"}))
         odd, new = path("src", 'q"x\\y.txt'), 'Q"x\\y.txt'
         table.append(({"src": {'q"x\\y.txt': "Q"}}, "", "q", "Q", [("ok", odd, new)], [], {"src": {}, new: "Q"}))
         # A special file is neither renamed nor taken for absent as a target.

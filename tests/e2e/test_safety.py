@@ -14,10 +14,11 @@ from harness import entry, lines, renaming, stats
 class safety_test(harness.tarn_case):
 
     def test_exploding_pattern_ends_as_pattern_error_keeping_done_renames(self):
-        # With -rd the file inside comes first: its subject holds a "c" and it
-        # is moved. The directory's subject has none, so the search would
-        # backtrack for longer than anyone waits; it ends as a pattern error.
-        long_name = "a" * 200
+        # With -rd the file inside comes first: its subject ends with a "c" and
+        # it is moved. The directory's subject holds its "c" only in front, so
+        # the search tries every way of splitting the rest first, for longer
+        # than anyone waits; it ends as a pattern error.
+        long_name = "c" + "a" * 200
         self.tree({long_name: {"c": "c"}})
         result = self.tarn("-rdv", "((.)*)*c", "done", timeout=60)
         self.assert_run(result, status=1, stdout=lines(renaming(entry(long_name, "c"), "done", 1)),

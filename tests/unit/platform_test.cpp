@@ -173,7 +173,7 @@ TEST_F(PlatformTest, ListedTypesAndTheStatusQueriesTheySpare)
         testing::internal::CaptureStdout();
         const auto path = (root / name).native();
         tarn::process_entry({*dir, path, path.size() - std::string_view(name).size()}, type, ways,
-                            std::regex(pattern), "new", options);
+                            tarn::compile_pattern(pattern), "new", options);
         const std::string line = testing::internal::GetCapturedStdout();
         EXPECT_EQ(line.substr(0, line.find('\'')), lead) << name << " listed as " << static_cast<int>(type);
     }
