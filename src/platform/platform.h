@@ -109,15 +109,10 @@ struct directory_stream_closer {
 };
 using directory_handle = std::unique_ptr<directory_stream, directory_stream_closer>;
 
-directory_handle open_directory(const native_string& path, std::error_code& error);
 // Returns false at the end of the directory or on failure (error set). `name`
 // stays valid until the next call on the same stream.
 bool next_entry(directory_stream& stream, native_view& name, listed_type& type, bool& descend,
                 std::error_code& error);
-
-// Creates one directory. A directory already there (links followed) counts as
-// success; anything else there gives the already-exists error.
-std::error_code create_directory(const native_string& path);
 
 // Reaching entries through the directories that were opened, never by path
 // text again: a directory of the walk that someone swaps for a link after it
@@ -165,15 +160,12 @@ directory_handle list_directory(const directory& dir, std::error_code& error);
 // The type of the entry `name` in `dir`, following symbolic links.
 entry_type status_in(const directory& dir, native_view name, std::error_code& error);
 
-// move_entry between two opened directories.
-std::error_code move_between(const directory& from, native_view from_name, const directory& to,
-                             native_view to_name);
-
 // Renames or moves an entry, never replacing an existing target. A move to
 // another file system copies a regular file to a temporary name beside the
 // target, gives the complete copy the real name and only then removes the
 // source; any failure leaves the source in place and no copy behind.
-std::error_code move_entry(const native_string& from, const native_string& to);
+std::error_code move_between(const directory& from, native_view from_name, const directory& to,
+                             native_view to_name);
 
 // The failures a move detects itself: the source changed while it was being
 // copied, or the target volume cannot hold all of it; the copy is dropped and

@@ -82,19 +82,23 @@ protected:
     fs::path root;
 };
 
-TEST_F(PlatformTest, MoveEntryNeverReplacesAnExistingTarget)
+TEST_F(PlatformTest, MoveNeverReplacesAnExistingTarget)
 {
     write_file(root / "other", "o");
     fs::create_directory(root / "empty");
     const std::set<std::string> before = tree(root);
+    platform::directory_identity identity;
+    std::error_code error;
+    const auto dir = platform::open_typed_directory(root.native(), identity, error);
     for (const auto& [from, to] : {std::pair{"other", "file"}, {"have", "empty"}, {"empty", "have"},
                                    {"file", "empty"}, {"file", "have"}, {"have", "file"}}) {
-        EXPECT_EQ(outcome(platform::move_entry((root / from).native(), (root / to).native())), "exists") << from;
+        const fs::path source(from), target(to);
+        EXPECT_EQ(outcome(platform::move_between(*dir, source.native(), *dir, target.native())), "exists") << from;
         EXPECT_EQ(tree(root), before) << from << " onto " << to;
     }
 }
 
-TEST_F(PlatformTest, CreateDirectoryAndCreateMissingDirectories)
+TEST_F(PlatformTest, NewNameDirectoriesMadeOrReported)
 {
     write_file(root / "have" / "plain", "p");
 #ifndef _WIN32
@@ -102,27 +106,23 @@ TEST_F(PlatformTest, CreateDirectoryAndCreateMissingDirectories)
     fs::create_directory_symlink("real", root / "to_dir");
     fs::create_symlink("nowhere", root / "dangling");
 #endif
-    const std::tuple<fs::path, bool, std::string> cases[] = {
-        // path, create_missing_directories rather than one level, outcome
-        {root / "new", false, "ok"}, {root / "have", false, "ok"}, {root / "file", false, "exists"},
-        {root / "none" / "x", false, "not found"}, {root / "file" / "x", false, "not found"},
-        // The file fails with "exists", every element behind it with a
-        // not-found error: the step reports the file, not the last failure.
-        {root / "have" / "some" / "more", true, "ok"}, {root / "file" / "a" / "b", true, "exists"},
-        {root / "have" / "plain", true, "exists"},
+    const std::pair<fs::path, std::string> cases[] = {
+        // path, outcome: what is there counts, what is missing is made, and
+        // a file in the way is reported, not what could not be made behind it
+        {root / "new", "ok"}, {root / "have", "ok"}, {root / "file", "exists"}, {root / "none" / "x", "ok"},
+        {root / "have" / "some" / "more", "ok"}, {root / "file" / "a" / "b", "exists"},
+        {root / "have" / "plain", "exists"},
 #ifndef _WIN32
-        {root / "to_dir", false, "ok"}, {root / "dangling", false, "exists"},
-        {root / "made" / "also" / std::string(300, 'z') / "c", true, "File name too long"},
+        {root / "to_dir", "ok"}, {root / "dangling", "exists"},
+        {root / "made" / "also" / std::string(300, 'z') / "c", "File name too long"},
 #endif
     };
-    for (const auto& [path, missing_too, expected] : cases) {
+    for (const auto& [path, expected] : cases) {
         tarn::way_cache ways;
         std::error_code error;
         platform::directory_identity identity;
         const auto working = platform::open_typed_directory({}, identity, error);
-        if (!missing_too) {
-            error = platform::create_directory(path.native());
-        } else if (!tarn::open_new_name_directory(ways, {*working, {}, 0}, path.native(), true, error)) {
+        if (!tarn::open_new_name_directory(ways, {*working, {}, 0}, path.native(), true, error)) {
             EXPECT_TRUE(error) << path;
         }
         EXPECT_EQ(outcome(error), expected) << path;

@@ -20,17 +20,6 @@ void close_directory(directory_stream* stream)
     }
 }
 
-directory_handle open_directory(const native_string& path, std::error_code& error)
-{
-    DIR* dir = ::opendir(path.c_str());
-    if (dir == nullptr) {
-        error = last_error();
-        return nullptr;
-    }
-    error.clear();
-    return directory_handle(new directory_stream{dir});
-}
-
 bool next_entry(directory_stream& stream, native_view& name, listed_type& type, bool& descend,
                 std::error_code& error)
 {
@@ -62,21 +51,6 @@ bool next_entry(directory_stream& stream, native_view& name, listed_type& type, 
         }
         return true;
     }
-}
-
-std::error_code create_directory(const native_string& path)
-{
-    if (::mkdir(path.c_str(), 0777) == 0) {
-        return {};
-    }
-    std::error_code error = last_error();
-    if (error.value() == EEXIST) {
-        struct stat info {};
-        if (::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
-            return {};
-        }
-    }
-    return error;
 }
 
 void close_directory(directory* dir)

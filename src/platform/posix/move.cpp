@@ -511,10 +511,4 @@ std::error_code move_between(const directory& from_dir, native_view from_name, c
     return error;
 }
 
-std::error_code move_entry(const native_string& from, const native_string& to)
-{
-    const directory working;
-    return move_between(working, from, working, to);
-}
-
 }  // namespace tarn::platform

@@ -65,6 +65,14 @@ struct directory {
     HANDLE held = INVALID_HANDLE_VALUE;
 };
 
+// The path-based operations the directories above are made of: listing a
+// directory, creating one (a directory already there counts as made,
+// anything else there gives the already-exists error), and a move that never
+// replaces an existing target.
+directory_handle open_directory(const native_string& path, std::error_code& error);
+std::error_code create_directory(const native_string& path);
+std::error_code move_entry(const native_string& from, const native_string& to);
+
 // A name joined to a directory's path as the walk joins them.
 native_string joined(const native_string& dir, native_view name);
 
