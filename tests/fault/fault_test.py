@@ -139,6 +139,9 @@ def attacks(binary, shim):
                 result = subprocess.run([binary, *args], cwd=work, env=environment, capture_output=True, timeout=60)
                 calls = max(calls, len(log.readlines())) if at == 0 else calls
                 left = sorted(os.listdir(victim))
+                failed = re.search(rb"\((\d+) failed", result.stdout)  # each error line is a failed entry
+                if failed and int(failed[1]) != result.stderr.count(b"   error ["):
+                    faults.append(f"{' '.join(args)}, swapped at call {at}: {result.stdout!r} {result.stderr!r}")
                 if left != ["x1.txt", "x2.txt"] or result.returncode not in (0, 2):
                     faults.append(f"{' '.join(args)}, {swapped} swapped at call {at}: victim holds {left}, "
                                   f"status {result.returncode}")
