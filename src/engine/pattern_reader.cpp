@@ -107,10 +107,17 @@ literal_facts alternated(const literal_facts& first, const literal_facts& second
     return facts;
 }
 
+// How many copies of `text` are kept of a repetition: at least one, and no
+// more than fit in longest_repeat (for the empty text, one: more add nothing).
+std::size_t copies_kept(const std::string& text, std::size_t count)
+{
+    return text.empty() ? 1 : std::min(count, std::max<std::size_t>(longest_repeat / text.size(), 1));
+}
+
 std::string repeated(const std::string& text, std::size_t count)
 {
     std::string result = text;
-    for (std::size_t i = 1; i < count && result.size() + text.size() <= longest_repeat; ++i) {
+    for (std::size_t i = 1; i < copies_kept(text, count); ++i) {
         result += text;
     }
     return result;
@@ -129,7 +136,8 @@ literal_facts repetition(literal_facts part, std::size_t least, std::size_t most
         return part;
     }
     std::string text = repeated(part.prefix, least);
-    if (least == most && text.size() == part.prefix.size() * least) {
+    // Exact only when nothing was cut: the repetition is then `text` itself.
+    if (least == most && (part.prefix.empty() || copies_kept(part.prefix, least) == least)) {
         return exact_text(std::move(text));
     }
     literal_facts facts;
@@ -179,16 +187,22 @@ int hex_value(char c)
     return -1;
 }
 
-// \cX names the character whose code is X's modulo 32. The standard matcher
-// reads \c as matching X itself, so the character goes to it as \xHH.
-// A \c before anything but a letter is no escape of the grammar.
+// The byte a \cX escape names: X's code modulo 32.
+char control_byte(char letter)
+{
+    return static_cast<char>(static_cast<unsigned char>(letter) % 32);
+}
+
+// The standard matcher reads \c as matching X itself, so the character goes
+// to it as \xHH. A \c before anything but a letter is no escape of the
+// grammar.
 void copy_control_escape(reader_state& state)
 {
     const char letter = peek(state, 2);
     if (!is_letter(letter)) {
         throw std::regex_error(std::regex_constants::error_escape);
     }
-    const auto code = static_cast<unsigned char>(letter) % 32;
+    const auto code = static_cast<unsigned char>(control_byte(letter));
     const char* const digits = "0123456789abcdef";
     state.out += "\\x";
     state.out.push_back(digits[code / 16]);
@@ -196,17 +210,30 @@ void copy_control_escape(reader_state& state)
     state.at += 3;
 }
 
+// Beyond this a number is one the standard matcher reads wrongly (it keeps
+// the low 32 bits in a signed int), so a pattern holding one is refused.
+constexpr std::size_t largest_number = 0x7fffffff;
+
+// The decimal number at `i`, moving `i` past its digits; `largest_number`
+// plus one for a larger one.
+std::size_t read_number(std::string_view text, std::size_t& i)
+{
+    std::size_t value = 0;
+    for (; i < text.size() && is_digit(text[i]); ++i) {
+        value = std::min(value * 10 + static_cast<std::size_t>(text[i] - '0'), largest_number + 1);
+    }
+    return value;
+}
+
 // The number of a back-reference: every digit that follows.
 void read_reference(reader_state& state)
 {
     reference_site site;
     site.output_at = state.out.size();
-    ++state.at;
-    const std::size_t first_digit = state.at;
-    while (!at_end(state) && is_digit(peek(state))) {
-        site.number = std::min<std::size_t>(site.number * 10 + static_cast<std::size_t>(peek(state) - '0'),
-                                            std::size_t(1) << 20);
-        ++state.at;
+    const std::size_t first_digit = ++state.at;
+    site.number = read_number(state.in, state.at);
+    if (site.number > largest_number) {
+        throw std::regex_error(std::regex_constants::error_backref);
     }
     state.out += '\\';
     state.out.append(state.in.substr(first_digit, state.at - first_digit));
@@ -218,37 +245,97 @@ void read_reference(reader_state& state)
     state.references.push_back(std::move(site));
 }
 
+// How many bytes the escape at `at` takes, as the matcher reads it: \c and
+// its letter, \x and two hexadecimal digits, \u and four, otherwise the
+// backslash and one byte. (Back-references are read on their own.)
+std::size_t escape_length(std::string_view in, std::size_t at)
+{
+    const auto hex_digits = [in, at](std::size_t count) {
+        for (std::size_t i = 0; i < count; ++i) {
+            if (at + 2 + i >= in.size() || hex_value(in[at + 2 + i]) < 0) {
+                return false;
+            }
+        }
+        return true;
+    };
+    const char c = at + 1 < in.size() ? in[at + 1] : '\0';
+    if (c == 'x' && hex_digits(2)) {
+        return 4;
+    }
+    if (c == 'u' && hex_digits(4)) {
+        return 6;
+    }
+    return c == 'c' ? 3 : 2;
+}
+
+// The one place that says which atoms match one known byte, for the texts
+// every match must contain. It is given the atom as written and answers
+// only for the forms it reads completely: a byte outside the grammar's
+// specials; \xHH and \uHHHH (the matcher keeps the value's low byte); \cX;
+// \f \n \r \t \v \0; an escaped punctuation mark. Anything else (a class
+// escape, an identity escape of a letter, a form cut short) matches what it
+// matches, and adds nothing: a reading error here can only make the screen
+// let more names through, never fewer.
+bool known_byte(std::string_view atom, char& byte)
+{
+    if (atom.size() == 1) {
+        byte = atom[0];
+        return std::string_view("^$\\.*+?()[]{}|").find(byte) == std::string_view::npos;
+    }
+    if (atom.size() < 2 || atom[0] != '\\') {
+        return false;
+    }
+    const char c = atom[1];
+    if ((c == 'x' && atom.size() == 4) || (c == 'u' && atom.size() == 6)) {
+        unsigned value = 0;
+        for (const char digit : atom.substr(2)) {
+            value = value * 16 + static_cast<unsigned>(hex_value(digit));
+        }
+        byte = static_cast<char>(value & 0xff);
+        return true;
+    }
+    if (c == 'c' && atom.size() == 3 && is_letter(atom[2])) {
+        byte = control_byte(atom[2]);
+        return true;
+    }
+    if (atom.size() != 2) {
+        return false;
+    }
+    const std::string_view controls = "f\fn\nr\rt\tv\v0";  // \0 is the null character even before a digit
+    const std::size_t control = controls.find(c);
+    if (control != controls.npos && control % 2 == 0) {
+        byte = controls[control + 1];
+        return true;
+    }
+    byte = c;
+    return c > ' ' && c < 0x7f && !is_letter(c) && !is_digit(c);
+}
+
+literal_facts atom_facts(std::string_view atom)
+{
+    char byte = 0;
+    return known_byte(atom, byte) ? exact_text(std::string(1, byte)) : literal_facts{};
+}
+
 // An escape outside a class; the state stands on the backslash.
 literal_facts read_escape(reader_state& state)
 {
     const char c = peek(state, 1);
-    if (c == 'c') {
-        copy_control_escape(state);
-        return exact_text(std::string(1, static_cast<char>(state.in[state.at - 1] % 32)));
-    }
     if (c >= '1' && c <= '9') {
         read_reference(state);
         return {};
     }
-    const int high = hex_value(peek(state, 2));
-    const int low = hex_value(peek(state, 3));
-    if (c == 'x' && high >= 0 && low >= 0) {
-        copy_bytes(state, 4);
-        return exact_text(std::string(1, static_cast<char>(high * 16 + low)));
-    }
-    copy_bytes(state, 2);
     if (c == 'b' || c == 'B') {
-        return exact_text("");
+        copy_bytes(state, 2);
+        return exact_text("");  // an assertion: it consumes nothing
     }
-    const std::string_view controls = "f\fn\nr\rt\tv\v0";
-    const std::size_t control = controls.find(c);
-    if (control != controls.npos && control % 2 == 0) {
-        // \0 is the null character even before a digit.
-        return exact_text(std::string(1, c == '0' ? '\0' : controls[control + 1]));
+    const std::string_view atom = state.in.substr(state.at, escape_length(state.in, state.at));
+    if (c == 'c') {
+        copy_control_escape(state);
+    } else {
+        copy_bytes(state, atom.size());
     }
-    // An identity escape; letters and digits are left to the matcher.
-    const bool punctuation = c > ' ' && c < 0x7f && !is_letter(c) && !is_digit(c);
-    return punctuation ? exact_text(std::string(1, c)) : literal_facts{};
+    return atom_facts(atom);
 }
 
 // A class, copied but for its control escapes; the state stands on '['.
@@ -266,7 +353,7 @@ void read_class(reader_state& state)
         } else if (c == '\\' && next == 'c') {
             copy_control_escape(state);
         } else {
-            copy_bytes(state, c == '\\' ? 2 : 1);
+            copy_bytes(state, c == '\\' ? escape_length(state.in, state.at) : 1);
         }
     }
     copy_bytes(state, 1);
@@ -321,12 +408,8 @@ bool read_quantifier(reader_state& state, std::size_t& least, std::size_t& most)
     }
     std::size_t i = state.at + 1;
     auto number = [&state, &i] {
-        std::size_t value = 0;
         const std::size_t first = i;
-        while (i < state.in.size() && is_digit(state.in[i])) {
-            value = std::min<std::size_t>(value * 10 + static_cast<std::size_t>(state.in[i] - '0'), 1u << 30);
-            ++i;
-        }
+        const std::size_t value = read_number(state.in, i);
         return i > first ? value : unbounded;
     };
     least = number();
@@ -340,6 +423,9 @@ bool read_quantifier(reader_state& state, std::size_t& least, std::size_t& most)
     }
     if (i >= state.in.size() || state.in[i] != '}') {
         return false;
+    }
+    if (least > largest_number || (most != unbounded && most > largest_number)) {
+        throw std::regex_error(std::regex_constants::error_badbrace);
     }
     copy_bytes(state, i + 1 - state.at);
     return true;
@@ -360,11 +446,8 @@ literal_facts read_term(reader_state& state)
     } else if (c == '[') {
         read_class(state);
     } else {
-        const bool special = std::string_view(".*+?{}]").find(c) != std::string_view::npos;
+        facts = atom_facts(state.in.substr(state.at, 1));
         copy_bytes(state, 1);
-        if (!special) {
-            facts = exact_text(std::string(1, c));
-        }
     }
     std::size_t least = 0;
     std::size_t most = 0;

@@ -14,7 +14,7 @@ namespace {
 platform::entry_type query_status(const entry_place& entry)
 {
     std::error_code error;
-    const platform::entry_type type = platform::status_in(entry.dir, entry.path.substr(entry.name_start), error);
+    const platform::entry_type type = platform::status_in(*entry.dir, entry.path.substr(entry.name_start), error);
     if (error && !platform::is_not_found(error)) {
         stop_run("status", entry.path, error);
     }
@@ -33,6 +33,9 @@ bool absent_new_name(std::error_code error)
 // ends in a separator names a directory, and only a directory takes it.
 bool new_name_taken(way_cache& ways, const entry_place& entry, platform::native_string target)
 {
+    if (target.empty()) {
+        return false;  // the empty text names no entry; its rename fails on its own line
+    }
     const std::size_t root = platform::root_path_length(target);
     bool directory_only = false;
     while (target.size() > root && platform::is_separator(target.back())) {
@@ -60,6 +63,17 @@ bool wanted(platform::entry_type type, const run_options& options)
 {
     return type == platform::entry_type::regular ||
            (options.include_directories && type == platform::entry_type::directory);
+}
+
+// The line that says a rename is about to be made, or would be.
+void write_intention(const std::string& old_text, const std::string& new_name, const run_options& options)
+{
+    if (options.verbosity > 0) {
+        std::string line = options.dry_run ? " Would rename" : " Renaming    ";
+        line += options.verbosity > 1 && !options.dry_run ? "     " : " ";
+        line += "  '" + quoted_path(old_text) + "' to '" + new_name + "' ...";
+        write_line(std::cout, std::move(line));
+    }
 }
 
 rename_tally skip_unwanted(const entry_place& entry, const run_options& options)
@@ -94,7 +108,7 @@ rename_tally process_entry(const entry_place& entry, platform::listed_type liste
     // link leads to may change at any time.
     bool queried = false;
     platform::entry_type type = platform::entry_type::none;
-    if (listed == platform::listed_type::unknown) {
+    if (listed == platform::listed_type::unknown && entry.dir != nullptr) {
         if (!wanted(type = entry_status(), options)) {
             return skip_unwanted(entry, options);
         }
@@ -113,6 +127,14 @@ rename_tally process_entry(const entry_place& entry, platform::listed_type liste
         return tally;
     }
     new_name += subject.extension;
+    if (entry.dir == nullptr) {
+        // Its directory is not reached: the rename this run means to make,
+        // or would make, fails like any other, with the reason.
+        write_intention(narrow_or_stop(entry.path, entry.path), new_name, options);
+        write_line(std::cerr, "   error [rn]: " + platform::error_text(entry.unreachable));
+        tally.failed = 1;
+        return tally;
+    }
     // Asked afresh before anything depends on the entry's type.
     if (!queried && !wanted(type = entry_status(), options)) {
         return skip_unwanted(entry, options);
@@ -134,12 +156,7 @@ rename_tally process_entry(const entry_place& entry, platform::listed_type liste
         return tally;
     }
 
-    if (options.verbosity > 0) {
-        std::string line = options.dry_run ? " Would rename" : " Renaming    ";
-        line += options.verbosity > 1 && !options.dry_run ? "     " : " ";
-        line += "  '" + quoted_path(old_text) + "' to '" + new_name + "' ...";
-        write_line(std::cout, std::move(line));
-    }
+    write_intention(old_text, new_name, options);
     if (options.dry_run) {
         tally.renamed = 1;
     } else if (rename_entry(entry, std::move(old_text), std::move(new_name), ways, options) == 0) {

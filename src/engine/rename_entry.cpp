@@ -19,7 +19,7 @@ const platform::directory* open_new_name_directory(way_cache& ways, const entry_
     const bool inside = own > 0 && path.compare(0, own, entry.path.substr(0, own)) == 0 &&
                         (path.size() == own || platform::is_separator(path[own]));
     if (inside && path.size() == own) {
-        return &entry.dir;
+        return entry.dir;
     }
     if (ways.dir && ways.path == path) {
         return ways.dir.get();
@@ -41,7 +41,7 @@ const platform::directory* open_new_name_directory(way_cache& ways, const entry_
             ++position;
         }
         if (position > start) {
-            const platform::directory* parent = dir ? dir.get() : &entry.dir;
+            const platform::directory* parent = dir ? dir.get() : entry.dir;
             const platform::native_view name = platform::native_view(path).substr(start, position - start);
             const auto made = ways.made.find(path.substr(0, position));
             if (made != ways.made.end()) {
@@ -66,7 +66,7 @@ const platform::directory* open_new_name_directory(way_cache& ways, const entry_
         return nullptr;
     }
     if (!dir) {
-        return &entry.dir;  // only separators behind the entry's directory
+        return entry.dir;  // only separators behind the entry's directory
     }
     ways.path = path;
     ways.dir = std::move(dir);
@@ -90,7 +90,7 @@ int rename_entry(const entry_place& entry, std::string old_text, std::string new
     const std::size_t root = platform::root_path_length(new_path);
     if (!error && new_path.size() > root && platform::is_separator(new_path.back())) {
         std::error_code status_error;
-        if (platform::status_in(entry.dir, name, status_error) != platform::entry_type::directory) {
+        if (platform::status_in(*entry.dir, name, status_error) != platform::entry_type::directory) {
             error = status_error ? status_error : platform::not_a_directory_error();
         }
         while (new_path.size() > root && platform::is_separator(new_path.back())) {
@@ -106,7 +106,7 @@ int rename_entry(const entry_place& entry, std::string old_text, std::string new
             write_line(std::cerr, "   error [cd]: " + platform::error_text(error));
             return 1;
         }
-        error = platform::move_between(entry.dir, name, *to, platform::native_view(new_path).substr(parts.name_start));
+        error = platform::move_between(*entry.dir, name, *to, platform::native_view(new_path).substr(parts.name_start));
     }
     if (error) {
         write_line(std::cerr, "   error [rn]: " + platform::error_text(error));

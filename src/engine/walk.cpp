@@ -224,17 +224,8 @@ rename_tally run_walk(std::string start_path, const compiled_pattern& pattern, s
     visit_reversed(list, [&](platform::native_view entry, platform::listed_type type, std::uint32_t directory) {
         std::error_code error;
         const platform::directory* dir = reach(chain, list.directories, directory, false, error);
-        if (!dir) {
-            // The directory is not the one listed any more: nothing in it is
-            // touched, and each of its entries fails on its own line.
-            write_line(std::cerr, "   error [rn]: " + platform::error_text(error));
-            rename_tally failed;
-            failed.failed = 1;
-            total = add_tallies(total, failed);
-            return;
-        }
         const std::size_t name_start = directory == 0 ? list.start_length : entry.rfind(platform::separator) + 1;
-        const entry_place place{*dir, entry, name_start};
+        const entry_place place{dir, entry, name_start, dir ? std::error_code() : error};
         total = add_tallies(total, process_entry(place, type, ways, pattern, replacement, options));
     });
     return total;

@@ -41,6 +41,7 @@ def system_text(kind):
     """The system's text after an error prefix: POSIX's, Wine's own wording, or real Windows'."""
     return {"exists": ("File exists", "File already exists.", "Cannot create a file when that file already exists."),
             "notdir": ("Not a directory", "Directory name invalid.", "The directory name is invalid."),
+            "empty": ("No such file or directory", "Path not found.", "The system cannot find the path specified."),
             "cross_device": ("Invalid cross-device link", None, None), "long": ("File name too long", None, None)}[kind][0 if is_posix() else 2 - under_wine()]
 
 

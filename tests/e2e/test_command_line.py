@@ -39,6 +39,9 @@ class command_line_test(harness.tarn_case):
             (["a**", "x"], b"", pattern_error(), 1),
             (["-v", "x{1}{1,}", "x"], b"", pattern_error("x{1}{1,}"), 1),
             (["-v", "a???", "x"], b"", pattern_error("a???"), 1),
+            # Counts and reference numbers the standard matcher would wrap.
+            (["a{4294967296}", "x"], b"", pattern_error(), 1),
+            (["-v", r"(a)\4294967297", "x"], b"", pattern_error(r"(a)\4294967297"), 1),
             (["-v", "zz??", "x"], lines(stats(0, 0, 3)), b"", 0),
             # A pattern that looks like a wildcard reaches the program as typed.
             (["-v", "*", "x"], b"", pattern_error("*"), 1),

@@ -77,6 +77,11 @@ def rows():
         # outside a negative lookahead to a group inside it, matches empty.
         ({"A": "c"}, "", r"\cA", "x", [("nomatch", entry("A"))], [], None),
         ({"A": "c"}, "", r"\1(A)", "[$1]", [("ok", entry("A"), "[A]")], [], {"[A]": "c"}),
+        ({"A": "c"}, "", r"\u0041", "x", [("ok", entry("A"), "x")], [], {"x": "c"}),
+        # An empty new name names nothing: its rename is tried, and fails.
+        ({"a.txt": "A"}, "", ".*", "", [("fail", entry("a.txt"), "")], [rn_error(harness.system_text("empty"))], None),
+        ({"a": {}}, "d", ".*", "", [("fail", entry("a"), "")], [rn_error(harness.system_text("empty"))], None),
+        ({"a": {}}, "dn", ".*", "", [("ok", entry("a"), "")], [], None),
         ({"baaabaac": "c"}, "", r"(.*?)a(?!(a+)b\2c)\2(.*)", "[$1,$2,$3]",
          [("ok", entry("baaabaac"), "[ba,,abaac]")], [], {"[ba,,abaac]": "c"}),
         # The walk: a directory after its contents; the listing is complete

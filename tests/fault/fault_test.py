@@ -150,6 +150,39 @@ def attacks(binary, shim):
     return len(faults)
 
 
+def failed_query(binary, shim):
+    """The query that checks a directory's identity as the walk comes back to
+    it fails once: the entry it stops fails with that error, after its
+    intention line, and the next entry reaches the directory again."""
+    faults = []
+    for letters, renamed, summary in (("-rdv", 2, b"(1 failed, 2 skipped)"), ("-rdnv", 0, b"suggested 2 renames")):
+        with tempfile.TemporaryDirectory(prefix="tarn-fault-") as top, tempfile.NamedTemporaryFile("r") as log:
+            inner = os.path.join(top, "a", "b")
+            os.makedirs(inner)
+            for name in ("x1", "x2", "x3"):
+                pathlib.Path(inner, name).touch()
+            command = [binary, letters, r"x(\d)$", "y$1"]
+            subprocess.run(command, cwd=top, env=dict(os.environ, LD_PRELOAD=shim, TARN_FAULT_LOG=log.name),
+                           capture_output=True, timeout=60, check=True)
+            calls = [line.split()[0] + (" " + line.split()[1] if line.split()[1] == "b" else "") for line in log]
+            again = [at for at, call in enumerate(calls) if call == "openat b"][1]  # the listing opened it first
+            at = calls.index("fstat", again) + 1
+            if letters == "-rdv":
+                for name in ("x1", "x2", "x3"):
+                    pathlib.Path(inner, name.replace("x", "y")).unlink()
+                    pathlib.Path(inner, name).touch()
+            environment = dict(os.environ, LD_PRELOAD=shim, TARN_FAULT_AT=str(at), TARN_FAULT_ACTION="fail",
+                               TARN_FAULT_ERRNO=str(errno.EACCES))
+            result = subprocess.run(command, cwd=top, env=environment, capture_output=True, timeout=60)
+            intentions = result.stdout.count(b" Would rename " if "n" in letters else b" Renaming ")
+            left = sorted(os.listdir(inner))
+            if (result.returncode, result.stderr, intentions, len([n for n in left if n[0] == "y"])) != \
+                    (0, b"   error [rn]: Permission denied\n", 3, renamed) or summary not in result.stdout:
+                faults.append(f"{letters}: {result.stdout!r} {result.stderr!r} {left}")
+    print(f"failed identity query: {len(faults)} faults", *faults, sep="\n  ")
+    return len(faults)
+
+
 def main(binary, shim):
     if os.stat("/dev/shm").st_dev == os.stat(tempfile.gettempdir()).st_dev:
         print("SKIPPED: the temporary directory and /dev/shm share a device")
@@ -175,7 +208,7 @@ def main(binary, shim):
                        for fault in run(binary, shim, refuse, other_fs, at, action, error, calls[at - 1])]
         print(f"{case}: {len(calls)} counted calls, {len(runs) + 1} runs, {len(faults)} faults", *faults, sep="\n  ")
         failures += len(faults)
-    failures += attacks(binary, shim)
+    failures += attacks(binary, shim) + failed_query(binary, shim)
     print("%d faults" % failures)
     return 1 if failures else 0
 

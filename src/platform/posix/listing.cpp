@@ -102,7 +102,10 @@ directory_ref open_listed_directory(const directory& parent, native_view name, d
     directory_identity found;
     directory_ref dir =
         opened(::openat(parent.fd, text.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC), &found, error);
-    if (dir && check && found != expected) {
+    if (!dir) {
+        return nullptr;  // a failed query says nothing of the identity: keep the one known
+    }
+    if (check && found != expected) {
         error = last_error(ELOOP);  // another directory was put in its place
         return nullptr;
     }
