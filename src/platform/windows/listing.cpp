@@ -300,10 +300,13 @@ directory_ref open_listed_directory(const directory& parent, native_view name, d
         node ^= part;
     }
     const directory_identity found{id.volume, node};
-    if (!::GetFileInformationByHandleEx(dir->held, FileAttributeTagInfo, &tag, sizeof tag) ||
-        (tag.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
+    if (!id.known || !::GetFileInformationByHandleEx(dir->held, FileAttributeTagInfo, &tag, sizeof tag)) {
+        error = last_error();  // a failed query says nothing of what stands there
+        return nullptr;
+    }
+    if ((tag.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
         ((tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 && IsReparseTagNameSurrogate(tag.ReparseTag)) ||
-        !id.known || (check && found != expected)) {
+        (check && found != expected)) {
         error = win32_error(ERROR_CANT_RESOLVE_FILENAME);
         return nullptr;
     }
