@@ -220,7 +220,8 @@ std::size_t read_number(std::string_view text, std::size_t& i)
 {
     std::size_t value = 0;
     for (; i < text.size() && is_digit(text[i]); ++i) {
-        value = std::min(value * 10 + static_cast<std::size_t>(text[i] - '0'), largest_number + 1);
+        const auto digit = static_cast<std::size_t>(text[i] - '0');
+        value = value > (largest_number - digit) / 10 ? largest_number + 1 : value * 10 + digit;
     }
     return value;
 }
