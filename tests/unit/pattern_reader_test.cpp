@@ -81,7 +81,7 @@ TEST(ReadPattern, RequiredTextsOfTypicalPatterns)
         // a letter's identity escape adds nothing.
         {"\\u0041\\u0142{2}", {"ABB"}},
         {"x\\u0041{0}y[\\u005d]z", {"x", "y", "z"}},
-        {"a\\ex\\k", {"a", "x"}},
+        {"a\\ex\\k\\.abcd", {".abcd", "x"}},
         {"(?:ab){2147483647}(){1073741823}", {ab_128_times}},
     };
     for (const auto& [pattern, required] : cases) {
