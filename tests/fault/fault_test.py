@@ -115,7 +115,9 @@ def run(binary, shim, refuse, other_fs, at=0, action="", error=errno.EIO, call="
 # Someone who can write the tree puts a link to a directory they cannot
 # write (victim) in the place of one of its directories, just before each
 # call in turn: after the listing, between listing a directory and opening
-# it, between making a new name's directory and the move. The victim must
+# it, between making a new name's directory and the move; before a new
+# name's directory is made, the link alone appears, someone else's (also
+# between a creation that then finds it and the open). The victim must
 # never lose or gain an entry. Each row: arguments, the directory swapped.
 ATTACKS = [(["-rv", r"^x(\d)[.]txt$", "out$1.txt"], "sub"),  # out of sub, into the working directory
            (["-rdv", r"x(\d)[.]txt$", "y$1.txt"], "sub"),  # renamed where they are
