@@ -216,7 +216,18 @@ WRAP(int, fchown, (int fd, uid_t user, gid_t group), (fd, user, group))
 WRAP(int, fchmod, (int fd, mode_t mode), (fd, mode))
 WRAP(int, futimens, (int fd, const struct timespec times[2]), (fd, times))
 WRAP(ssize_t, flistxattr, (int fd, char *names, size_t size), (fd, names, size))
-WRAP(ssize_t, fgetxattr, (int fd, const char *name, void *value, size_t size), (fd, name, value, size))
+ssize_t fgetxattr(int fd, const char *name, void *value, size_t size)
+{
+    ssize_t (*real)(int, const char *, void *, size_t) =
+        (ssize_t(*)(int, const char *, void *, size_t))dlsym(RTLD_NEXT, "fgetxattr");
+    if (before("fgetxattr", size == 0 ? "size" : "value") != 0) { /* the size asked for, or the value read */
+        return -1;
+    }
+    ssize_t result = real(fd, name, value, size);
+    after();
+    return result;
+}
+WRAP(int, fremovexattr, (int fd, const char *name), (fd, name))
 WRAP(int, fsetxattr, (int fd, const char *name, const void *value, size_t size, int flags),
      (fd, name, value, size, flags))
 WRAP(int, renameat2, (int from_dir, const char *from, int to_dir, const char *to, unsigned flags),
