@@ -5,7 +5,8 @@
  * before it (term), swaps the directory TARN_FAULT_SWAP for a link to
  * TARN_FAULT_SWAP_TO just before it (swap; when there is no such directory yet,
  * the link alone appears, and it belongs to another user: fstat says so
- * where the test cannot really give it away), or appends a byte to the
+ * where the test cannot really give it away; with TARN_FAULT_SWAP_TO empty,
+ * a named pipe takes the place of the file TARN_FAULT_SWAP), or appends a byte to the
  * file TARN_FAULT_APPEND just before it (append). TARN_FAULT_LOG names a file
  * that gets one line per counted call: the function and the path it opens. TARN_FAULT_REFUSE ("link=1,...")
  * makes functions always fail with that error number without being counted,
@@ -83,7 +84,8 @@ static int before(const char *function, const char *path)
         snprintf(moved, sizeof moved, "%s.moved", directory);
         int (*real_rename)(const char *, const char *) = (int (*)(const char *, const char *))dlsym(RTLD_NEXT, "rename");
         int (*real_lstat)(const char *, struct stat *) = (int (*)(const char *, struct stat *))dlsym(RTLD_NEXT, "lstat");
-        if ((real_rename(directory, moved) == 0 || errno == ENOENT) && symlink(target, directory) == 0) {
+        if ((real_rename(directory, moved) == 0 || errno == ENOENT) &&
+            (*target != '\0' ? symlink(target, directory) : mkfifo(directory, 0600)) == 0) {
             real_lstat(directory, &planted);
         }
     }

@@ -135,10 +135,13 @@ def run(binary, shim, refuse, other_fs, at=0, action="", error=errno.EIO, call="
 # it, between making a new name's directory and the move; before a new
 # name's directory is made, the link alone appears, someone else's (also
 # between a creation that then finds it and the open). The victim must
-# never lose or gain an entry. Each row: arguments, the directory swapped.
+# never lose or gain an entry. A named pipe put in a file's place as it is
+# moved to another file system (SHM) fails that entry at once. Each row:
+# arguments, the directory (or file) swapped.
 ATTACKS = [(["-rv", r"^x(\d)[.]txt$", "out$1.txt"], "sub"),  # out of sub, into the working directory
            (["-rdv", r"x(\d)[.]txt$", "y$1.txt"], "sub"),  # renamed where they are
-           (["-rdv", r"/x(\d)[.]txt$", "/n/z$1.txt"], "sub/n")]  # into a directory the run makes
+           (["-rdv", r"/x(\d)[.]txt$", "/n/z$1.txt"], "sub/n"),  # into a directory the run makes
+           (["-rv", r"^x1[.]txt$", "SHM/x1.txt"], "sub/x1.txt")]
 
 
 def attacks(binary, shim):
@@ -146,16 +149,18 @@ def attacks(binary, shim):
     for args, swapped in ATTACKS:
         calls, at = 1, 0
         while at <= calls:
-            with tempfile.TemporaryDirectory(prefix="tarn-fault-") as top, tempfile.NamedTemporaryFile("r") as log:
+            with tempfile.TemporaryDirectory(prefix="tarn-fault-") as top, tempfile.NamedTemporaryFile("r") as log, \
+                    tempfile.TemporaryDirectory(prefix="tarn-fault-", dir="/dev/shm") as shm:
                 work, victim = os.path.join(top, "work"), os.path.join(top, "victim")
                 for directory in (os.path.join(work, "sub"), victim):
                     os.makedirs(directory)
                     for name in ("x1.txt", "x2.txt"):
                         pathlib.Path(directory, name).write_bytes(directory.encode())
                 environment = dict(os.environ, LD_PRELOAD=shim, TARN_FAULT_AT=str(at), TARN_FAULT_ACTION="swap",
-                                   TARN_FAULT_SWAP=os.path.join(work, swapped), TARN_FAULT_SWAP_TO=victim,
-                                   TARN_FAULT_LOG=log.name)
-                result = subprocess.run([binary, *args], cwd=work, env=environment, capture_output=True, timeout=60)
+                                   TARN_FAULT_SWAP=os.path.join(work, swapped), TARN_FAULT_LOG=log.name,
+                                   TARN_FAULT_SWAP_TO="" if swapped.endswith(".txt") else victim)
+                result = subprocess.run([binary, *(arg.replace("SHM", shm) for arg in args)], cwd=work,
+                                        env=environment, capture_output=True, timeout=20)
                 calls = max(calls, len(log.readlines())) if at == 0 else calls
                 left = sorted(os.listdir(victim))
                 failed = re.search(rb"\((\d+) failed", result.stdout)  # each error line is a failed entry

@@ -424,11 +424,12 @@ native_string temporary_name(const native_string& to)
 // Any failure removes the copy and keeps the source.
 std::error_code copy_then_remove(int from_dir, const native_string& from, int to_dir, const native_string& to)
 {
-    // Declared first, so that the signals come through only when the
-    // temporary file is gone or the move is complete.
-    const held_signals signals;
     descriptor source;
-    source.fd = ::openat(from_dir, from.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    // Without waiting for anyone: a named pipe or a device put in the file's
+    // place would block the open until another process acts, and so would a
+    // lease someone holds on the file. Such an open fails at once (the
+    // entry's error), and anything but a regular file is refused below.
+    source.fd = ::openat(from_dir, from.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (source.fd < 0) {
         return last_error();
     }
@@ -439,8 +440,17 @@ std::error_code copy_then_remove(int from_dir, const native_string& from, int to
     if (!S_ISREG(info.st_mode)) {
         return last_error(EXDEV);
     }
+    const int flags = ::fcntl(source.fd, F_GETFL);
+    if (flags < 0 || ::fcntl(source.fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        return last_error();
+    }
     ::posix_fadvise(source.fd, 0, 0, POSIX_FADV_SEQUENTIAL);
 
+    // Held while a temporary file may exist, and only then: declared before
+    // it, so that the signals come through only when it is gone or the move
+    // is complete. An open that could wait on another process is behind us,
+    // so Ctrl+C never waits on one.
+    const held_signals signals;
     native_string temporary;
     descriptor target;
     for (int attempt = 0; target.fd < 0; ++attempt) {
