@@ -77,6 +77,18 @@ class safety_test(harness.tarn_case):
         self.assert_tree(tree)
         self.assert_tree({}, root=other)
 
+    @unittest.skipUnless(harness.is_posix() and os.geteuid() == 0, "gives a link to another user")
+    def test_link_of_another_user_in_a_new_name_is_not_followed(self):
+        # Theirs, on the way or at its end, leads nowhere; root's and the user's own are followed.
+        for owner, new, failed in ((65533, "pics/a.jpg", 1), (65533, "own/pics/a.jpg", 1), (0, "pics/a.jpg", 0)):
+            links = {"pics": harness.link("att"), "own": harness.link(".")}
+            where = self.fresh(tree := {"a.jpg": "a", "att": {}, **links})
+            os.lchown(os.path.join(where, "pics"), owner, owner)
+            result = self.tarn("-v", r"^a[.]jpg$", new, cwd=where)
+            self.assert_run(result, stdout=lines(renaming(entry("a.jpg"), new, 1), stats(1 - failed, failed, 3)),
+                            stderr=lines(harness.cd_error("Permission denied")) * failed)
+            self.assert_tree(tree if failed else {"att": {"a.jpg": "a"}, **links}, root=where)
+
     @unittest.skipUnless(harness.is_posix(), "uses POSIX permissions")
     def test_refused_listing_or_status_stops_the_run(self):
         # A subdirectory that cannot be listed in a recursive walk; a start

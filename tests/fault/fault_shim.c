@@ -3,7 +3,10 @@
  * with TARN_FAULT_ERRNO (TARN_FAULT_ACTION=fail) or kills the process just
  * before or just after it (kill-before, kill-after), sends it SIGTERM just
  * before it (term), swaps the directory TARN_FAULT_SWAP for a link to
- * TARN_FAULT_SWAP_TO just before it (swap), or appends a byte to the
+ * TARN_FAULT_SWAP_TO just before it (swap; when there is no such directory yet,
+ * the link alone appears, and it belongs to another user: fstat says so
+ * where the test cannot really give it away; with TARN_FAULT_SWAP_TO empty,
+ * a named pipe takes the place of the file TARN_FAULT_SWAP), or appends a byte to the
  * file TARN_FAULT_APPEND just before it (append). TARN_FAULT_LOG names a file
  * that gets one line per counted call: the function and the path it opens. TARN_FAULT_REFUSE ("link=1,...")
  * makes functions always fail with that error number without being counted,
@@ -25,6 +28,7 @@
 #include <unistd.h>
 
 static long calls;
+static struct stat planted; /* the link the swap made, someone else's */
 
 static long setting(const char *name, long otherwise)
 {
@@ -79,8 +83,10 @@ static int before(const char *function, const char *path)
         char moved[4096];
         snprintf(moved, sizeof moved, "%s.moved", directory);
         int (*real_rename)(const char *, const char *) = (int (*)(const char *, const char *))dlsym(RTLD_NEXT, "rename");
-        if (real_rename(directory, moved) == 0) {
-            symlink(target, directory);
+        int (*real_lstat)(const char *, struct stat *) = (int (*)(const char *, struct stat *))dlsym(RTLD_NEXT, "lstat");
+        if ((real_rename(directory, moved) == 0 || errno == ENOENT) &&
+            (*target != '\0' ? symlink(target, directory) : mkfifo(directory, 0600)) == 0) {
+            real_lstat(directory, &planted);
         }
     }
     if (action_is("fail")) {
@@ -194,13 +200,36 @@ ssize_t copy_file_range(int in, off_t *in_at, int out, off_t *out_at, size_t siz
 WRAP(off_t, lseek, (int fd, off_t at, int whence), (fd, at, whence))
 WRAP(int, ftruncate, (int fd, off_t size), (fd, size))
 WRAP(int, fsync, (int fd), (fd))
-WRAP(int, fstat, (int fd, struct stat *info), (fd, info))
+int fstat(int fd, struct stat *info)
+{
+    int (*real)(int, struct stat *) = (int (*)(int, struct stat *))dlsym(RTLD_NEXT, "fstat");
+    if (before("fstat", NULL) != 0) {
+        return -1;
+    }
+    int result = real(fd, info);
+    if (result == 0 && S_ISLNK(info->st_mode) && info->st_ino == planted.st_ino && info->st_dev == planted.st_dev) {
+        info->st_uid = 65533;
+    }
+    after();
+    return result;
+}
 WRAP(int, lstat, (const char *path, struct stat *info), (path, info))
 WRAP(int, fchown, (int fd, uid_t user, gid_t group), (fd, user, group))
 WRAP(int, fchmod, (int fd, mode_t mode), (fd, mode))
 WRAP(int, futimens, (int fd, const struct timespec times[2]), (fd, times))
 WRAP(ssize_t, flistxattr, (int fd, char *names, size_t size), (fd, names, size))
-WRAP(ssize_t, fgetxattr, (int fd, const char *name, void *value, size_t size), (fd, name, value, size))
+ssize_t fgetxattr(int fd, const char *name, void *value, size_t size)
+{
+    ssize_t (*real)(int, const char *, void *, size_t) =
+        (ssize_t(*)(int, const char *, void *, size_t))dlsym(RTLD_NEXT, "fgetxattr");
+    if (before("fgetxattr", size == 0 ? "size" : "value") != 0) { /* the size asked for, or the value read */
+        return -1;
+    }
+    ssize_t result = real(fd, name, value, size);
+    after();
+    return result;
+}
+WRAP(int, fremovexattr, (int fd, const char *name), (fd, name))
 WRAP(int, fsetxattr, (int fd, const char *name, const void *value, size_t size, int flags),
      (fd, name, value, size, flags))
 WRAP(int, renameat2, (int from_dir, const char *from, int to_dir, const char *to, unsigned flags),

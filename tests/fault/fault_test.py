@@ -9,6 +9,7 @@ import errno
 import os
 import pathlib
 import re
+import struct
 import subprocess
 import sys
 import tempfile
@@ -32,6 +33,17 @@ SCENARIOS = [("rename", "", False), ("rename without the no-replace flag", NO_FL
 # the system's own move does.
 REFUSALS = (errno.EOPNOTSUPP, errno.EPERM, errno.EACCES, errno.EINVAL, errno.E2BIG, errno.ERANGE, errno.ENOSYS)
 ATTRIBUTE = {"a.txt": b"a", "b.txt": b"", "d": b"d"}  # an empty value is an attribute too
+MODE = {"a.txt": 0o6640, "b.txt": 0o640, "d": 0o640}  # set-id bits are lost with the owner
+
+
+def acl(other):
+    """An access list as the system stores it: owner rw, group r, user 65533 `other`, nobody else."""
+    entries = ((1, 6, ~0), (2, other, 65533), (4, 4, ~0), (16, other | 4, ~0), (32, 0, ~0))
+    return struct.pack("<I", 2) + b"".join(struct.pack("<HHI", tag, allowed, who & 0xFFFFFFFF)
+                                           for tag, allowed, who in entries)
+
+
+ACL = {"b.txt": acl(4)}  # the copy has the source's list, or none from the target directory's default acl(7)
 CHANGED = b"   error [rn]: the file changed while it was being copied"
 CROSS = b"   error [rn]: Invalid cross-device link"  # a directory is not copied
 
@@ -45,8 +57,10 @@ def make(root):
                 if content[at:at + 4096].strip(b"\0"):
                     os.pwrite(stream.fileno(), content[at:at + 4096], at)
             stream.truncate(len(content))
-        os.chmod(path, 0o640)
+        os.chmod(path, MODE[name])
         os.setxattr(path, "user.tarn", ATTRIBUTE[name])
+        if name in ACL:
+            os.setxattr(path, "system.posix_acl_access", ACL[name])
         os.utime(path, ns=(MTIME, MTIME))
 
 
@@ -75,11 +89,13 @@ def check(result, root, target_root, target, refuse, action, error, call):
             faults.append(f"{name}: in the tree {here}, at the new name {there}, success reported {said}")
         if there:
             info = os.stat(new)
-            attribute = os.getxattr(new, "user.tarn") if "user.tarn" in os.listxattr(new) else None
+            attribute, access = (os.getxattr(new, key) if key in os.listxattr(new) else None
+                                 for key in ("user.tarn", "system.posix_acl_access"))
             holes = name != "b.txt" or info.st_blocks * 512 < len(content)  # its holes are kept
-            if (info.st_mode & 0o7777, info.st_mtime_ns, attribute, holes) != \
-                    (0o640, MTIME, None if error in REFUSALS and "xattr" in call and name == "a.txt"
-                     else ATTRIBUTE[name], True):
+            dropped = error in REFUSALS and "xattr" in call and (call, error) != ("fgetxattr value", errno.ERANGE)
+            if (info.st_mode & 0o7777, info.st_mtime_ns, attribute, access, holes) != \
+                    (MODE[name] & (0o1777 if (call, error) == ("fchown", errno.ENOSYS) else 0o7777), MTIME,
+                     None if dropped and name == "a.txt" else ATTRIBUTE[name], ACL.get(name), True):
                 faults.append("%s: metadata or holes lost" % name)
     for path, data in found.items():  # partial, or stray: a temporary or a reservation is left only by a crash
         wrong = expected.get(path, data) != data or \
@@ -103,6 +119,7 @@ def run(binary, shim, refuse, other_fs, at=0, action="", error=errno.EIO, call="
     with tempfile.TemporaryDirectory(prefix="tarn-fault-") as root, \
             tempfile.TemporaryDirectory(prefix="tarn-fault-", dir="/dev/shm") as other:
         make(root)
+        os.setxattr(other, "system.posix_acl_default", acl(7))
         target_root, target = (other, other) if other_fs else (root, ".")
         environment = dict(os.environ, LD_PRELOAD=shim, TARN_FAULT_REFUSE=refuse, TARN_FAULT_AT=str(at),
                            TARN_FAULT_ACTION=action, TARN_FAULT_LOG=log, TARN_FAULT_ERRNO=str(error),
@@ -115,11 +132,16 @@ def run(binary, shim, refuse, other_fs, at=0, action="", error=errno.EIO, call="
 # Someone who can write the tree puts a link to a directory they cannot
 # write (victim) in the place of one of its directories, just before each
 # call in turn: after the listing, between listing a directory and opening
-# it, between making a new name's directory and the move. The victim must
-# never lose or gain an entry. Each row: arguments, the directory swapped.
+# it, between making a new name's directory and the move; before a new
+# name's directory is made, the link alone appears, someone else's (also
+# between a creation that then finds it and the open). The victim must
+# never lose or gain an entry. A named pipe put in a file's place as it is
+# moved to another file system (SHM) fails that entry at once. Each row:
+# arguments, the directory (or file) swapped.
 ATTACKS = [(["-rv", r"^x(\d)[.]txt$", "out$1.txt"], "sub"),  # out of sub, into the working directory
            (["-rdv", r"x(\d)[.]txt$", "y$1.txt"], "sub"),  # renamed where they are
-           (["-rdv", r"/x(\d)[.]txt$", "/n/z$1.txt"], "sub/n")]  # into a directory the run makes
+           (["-rdv", r"/x(\d)[.]txt$", "/n/z$1.txt"], "sub/n"),  # into a directory the run makes
+           (["-rv", r"^x1[.]txt$", "SHM/x1.txt"], "sub/x1.txt")]
 
 
 def attacks(binary, shim):
@@ -127,16 +149,18 @@ def attacks(binary, shim):
     for args, swapped in ATTACKS:
         calls, at = 1, 0
         while at <= calls:
-            with tempfile.TemporaryDirectory(prefix="tarn-fault-") as top, tempfile.NamedTemporaryFile("r") as log:
+            with tempfile.TemporaryDirectory(prefix="tarn-fault-") as top, tempfile.NamedTemporaryFile("r") as log, \
+                    tempfile.TemporaryDirectory(prefix="tarn-fault-", dir="/dev/shm") as shm:
                 work, victim = os.path.join(top, "work"), os.path.join(top, "victim")
                 for directory in (os.path.join(work, "sub"), victim):
                     os.makedirs(directory)
                     for name in ("x1.txt", "x2.txt"):
                         pathlib.Path(directory, name).write_bytes(directory.encode())
                 environment = dict(os.environ, LD_PRELOAD=shim, TARN_FAULT_AT=str(at), TARN_FAULT_ACTION="swap",
-                                   TARN_FAULT_SWAP=os.path.join(work, swapped), TARN_FAULT_SWAP_TO=victim,
-                                   TARN_FAULT_LOG=log.name)
-                result = subprocess.run([binary, *args], cwd=work, env=environment, capture_output=True, timeout=60)
+                                   TARN_FAULT_SWAP=os.path.join(work, swapped), TARN_FAULT_LOG=log.name,
+                                   TARN_FAULT_SWAP_TO="" if swapped.endswith(".txt") else victim)
+                result = subprocess.run([binary, *(arg.replace("SHM", shm) for arg in args)], cwd=work,
+                                        env=environment, capture_output=True, timeout=20)
                 calls = max(calls, len(log.readlines())) if at == 0 else calls
                 left = sorted(os.listdir(victim))
                 failed = re.search(rb"\((\d+) failed", result.stdout)  # each error line is a failed entry
@@ -200,7 +224,7 @@ def main(binary, shim):
             first = "copy_file_range" if refuse == KERNEL_COPY else "pwrite"
             runs += [(calls.index(piece, start) + 1, "append", errno.EIO) for piece in (first, claim)]
             runs += [(calls.index(call, start) + 1, "fail", refusal) for refusal in REFUSALS
-                     for call in ("flistxattr", "fgetxattr", "fsetxattr")]  # not read, or not taken
+                     for call in ("flistxattr", "fgetxattr size", "fgetxattr value", "fsetxattr")]  # not read, or not taken
             runs += [(calls.index("fchown", start) + 1, "fail", errno.ENOSYS)]  # a user-space file system
             runs += [(at, "term", errno.EIO) for at in range(1, len(calls) + 1)]
         for at, action, error in runs:

@@ -105,6 +105,13 @@ TEST_F(PlatformTest, NewNameDirectoriesMadeOrReported)
     fs::create_directory(root / "real");
     fs::create_directory_symlink("real", root / "to_dir");
     fs::create_symlink("nowhere", root / "dangling");
+    // Own links are followed a name at a time: through another link, from
+    // the root, up and back, into a file, round in a circle.
+    fs::create_symlink("to_dir/", root / "chain");
+    fs::create_symlink(root / "real", root / "absolute");
+    fs::create_symlink(".././" + root.filename().native() + "//real", root / "up");
+    fs::create_symlink("have/plain", root / "to_file");
+    fs::create_symlink("loop", root / "loop");
 #endif
     const std::pair<fs::path, std::string> cases[] = {
         // path, outcome: what is there counts, what is missing is made, and
@@ -113,7 +120,9 @@ TEST_F(PlatformTest, NewNameDirectoriesMadeOrReported)
         {root / "have" / "some" / "more", "ok"}, {root / "file" / "a" / "b", "exists"},
         {root / "have" / "plain", "exists"},
 #ifndef _WIN32
-        {root / "to_dir", "ok"}, {root / "dangling", "exists"},
+        {root / "to_dir", "ok"}, {root / "dangling", "exists"}, {root / "chain" / "in", "ok"},
+        {root / "absolute" / "a", "ok"}, {root / "up" / "u", "ok"}, {root / "to_file", "exists"},
+        {root / "loop" / "x", "Too many levels of symbolic links"},
         {root / "made" / "also" / std::string(300, 'z') / "c", "File name too long"},
 #endif
     };

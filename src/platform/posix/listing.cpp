@@ -5,6 +5,10 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <climits>
+#include <utility>
+
 namespace tarn::platform {
 
 entry_type status(const native_string& path, std::error_code& error)
@@ -113,31 +117,107 @@ directory_ref open_listed_directory(const directory& parent, native_view name, d
     return dir;
 }
 
+namespace {
+
+// As many links as the system itself follows in one path.
+constexpr int link_limit = 40;
+
+// The directory `name` names in `dir`, as a descriptor that only passes
+// through (O_PATH), or minus the error number. A link is followed only when
+// it belongs to the user running the program or to root: anyone else who can
+// write a directory could otherwise send a new name, and the file with it,
+// into a directory of theirs, or plant their files in one of the user's.
+// The link is opened itself, and its owner and target are read through that
+// descriptor, so that it cannot be swapped between the check and the read;
+// its target is then resolved a name at a time from where the link stands
+// (or from the root), each link met on the way under the same rule. `..` in
+// a target is the link owner's choice. `foreign` is set when the refusal
+// came from someone else's link.
+int open_trusted(int dir, const native_string& name, int& links, bool& foreign)
+{
+    descriptor found;
+    found.fd = ::openat(dir, name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+    struct stat info {};
+    if (found.fd < 0 || ::fstat(found.fd, &info) != 0) {
+        return -errno;
+    }
+    if (S_ISDIR(info.st_mode)) {
+        return std::exchange(found.fd, -1);
+    }
+    if (!S_ISLNK(info.st_mode)) {
+        return -ENOTDIR;
+    }
+    if (info.st_uid != ::geteuid() && info.st_uid != 0) {
+        foreign = true;
+        return -EACCES;
+    }
+    if (++links > link_limit) {
+        return -ELOOP;
+    }
+    native_string target(PATH_MAX, '\0');
+    const ssize_t length = ::readlinkat(found.fd, "", target.data(), target.size());
+    if (length < 0) {
+        return -errno;
+    }
+    if (static_cast<std::size_t>(length) == target.size()) {
+        return -ENAMETOOLONG;
+    }
+    target.resize(static_cast<std::size_t>(length));
+    descriptor reached;
+    if (target.starts_with('/')) {
+        reached.fd = ::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC);
+        if (reached.fd < 0) {
+            return -errno;
+        }
+    }
+    for (std::size_t start = 0; start < target.size();) {
+        const std::size_t end = std::min(target.find('/', start), target.size());
+        if (end > start) {
+            const int next = open_trusted(reached.fd >= 0 ? reached.fd : dir, target.substr(start, end - start),
+                                          links, foreign);
+            if (next < 0) {
+                return next;
+            }
+            descriptor passed;
+            passed.fd = std::exchange(reached.fd, next);
+        }
+        start = end + 1;
+    }
+    return std::exchange(reached.fd, -1);
+}
+
+}  // namespace
+
 directory_ref open_way_directory(const directory& parent, native_view name, bool create, bool& created,
                                  directory_identity& made, std::error_code& error)
 {
     const native_string text(name);
-    // O_PATH: the way needs only the right to pass through, as a path does.
-    const int flags = O_PATH | O_DIRECTORY | O_CLOEXEC;
-    int fd = ::openat(parent.fd, text.c_str(), flags);
-    if (fd < 0 && errno == ENOENT && create) {
+    int links = 0;
+    bool foreign = false;
+    int fd = open_trusted(parent.fd, text, links, foreign);
+    if (fd == -ENOENT && create) {
         created = ::mkdirat(parent.fd, text.c_str(), 0777) == 0;
         if (created) {
             // Made here and now: a link in its place would be someone
             // else's doing, and is not followed.
-            return opened(::openat(parent.fd, text.c_str(), flags | O_NOFOLLOW), &made, error);
+            return opened(::openat(parent.fd, text.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC), &made,
+                          error);
         }
         if (errno != EEXIST) {
             error = last_error();
             return nullptr;
         }
-        fd = ::openat(parent.fd, text.c_str(), flags);  // made meanwhile by someone else
+        links = 0;
+        fd = open_trusted(parent.fd, text, links, foreign);  // made meanwhile by someone else
     }
-    if (fd < 0 && create && (errno == ENOTDIR || errno == ENOENT)) {
-        error = last_error(EEXIST);  // something that is not a directory stands there
-        return nullptr;
+    if (fd >= 0) {
+        return opened(fd, nullptr, error);
     }
-    return opened(fd, nullptr, error);
+    // Something that is not a directory stands there; and where the new
+    // name is only asked about, what lies behind someone else's link is
+    // nothing of this run's: its creation step then refuses it.
+    error = last_error(create && (fd == -ENOTDIR || fd == -ENOENT) ? EEXIST : foreign && !create ? ENOENT : -fd);
+    return nullptr;
 }
 
 directory_handle list_directory(const directory& dir, std::error_code& error)

@@ -211,9 +211,19 @@ std::error_code copy_extended_attributes(int from_fd, int to_fd)
     for (std::size_t at = 0; at < static_cast<std::size_t>(size); at += std::strlen(&names[at]) + 1) {
         const char* name = &names[at];
         ssize_t length = ::fgetxattr(from_fd, name, nullptr, 0);
-        if (length > 0) {
+        // A value that grew after its size was asked is read again with its
+        // new size, never dropped for that; one that keeps growing fails the
+        // move rather than arrive without it.
+        for (int attempt = 0; length > 0; ++attempt) {
             value.resize(static_cast<std::size_t>(length));
             length = ::fgetxattr(from_fd, name, value.data(), value.size());
+            if (length >= 0 || errno != ERANGE) {
+                break;
+            }
+            if (attempt == 3) {
+                return last_error();
+            }
+            length = ::fgetxattr(from_fd, name, nullptr, 0);
         }
         if (length < 0) {
             if (refused(errno)) {
@@ -229,19 +239,32 @@ std::error_code copy_extended_attributes(int from_fd, int to_fd)
     return {};
 }
 
-// Owner, mode, extended attributes and times, in this order: the ownership
-// change can clear set-id bits, and the times go last because every other
-// change touches the file.
+// Owner, access list, extended attributes, mode and times, in this order:
+// the ownership change can clear set-id bits and setting an access list
+// changes the mode, which comes after both; the times go last because every
+// other change touches the file.
 std::error_code copy_metadata(int from_fd, int to_fd, const struct stat& info)
 {
-    if (::fchown(to_fd, info.st_uid, info.st_gid) != 0 && !refused(errno)) {
+    const bool owned = ::fchown(to_fd, info.st_uid, info.st_gid) == 0;
+    if (!owned && !refused(errno)) {
         return last_error();
     }
-    if (::fchmod(to_fd, info.st_mode & 07777) != 0 && !refused(errno)) {
+    // The copy's access list is the source's or none, as a rename keeps it:
+    // the one it was given from the target directory's default list (which
+    // whoever owns that directory chose) goes before the mode opens the file
+    // up, and the source's own, if any, comes with the attributes below.
+    if (::fremovexattr(to_fd, "system.posix_acl_access") != 0 && errno != ENODATA && errno != ENOTSUP &&
+        errno != EOPNOTSUPP) {
         return last_error();
     }
     if (auto error = copy_extended_attributes(from_fd, to_fd)) {
         return error;
+    }
+    // A program whose owner or group could not be kept must not run with
+    // the identity of the user who moved it: its set-id bits stay behind,
+    // as the standard copy tools leave them.
+    if (::fchmod(to_fd, info.st_mode & (owned ? 07777 : 01777)) != 0 && !refused(errno)) {
+        return last_error();
     }
     const struct timespec times[2] = {info.st_atim, info.st_mtim};
     if (::futimens(to_fd, times) != 0 && !refused(errno)) {
@@ -401,11 +424,12 @@ native_string temporary_name(const native_string& to)
 // Any failure removes the copy and keeps the source.
 std::error_code copy_then_remove(int from_dir, const native_string& from, int to_dir, const native_string& to)
 {
-    // Declared first, so that the signals come through only when the
-    // temporary file is gone or the move is complete.
-    const held_signals signals;
     descriptor source;
-    source.fd = ::openat(from_dir, from.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    // Without waiting for anyone: a named pipe or a device put in the file's
+    // place would block the open until another process acts, and so would a
+    // lease someone holds on the file. Such an open fails at once (the
+    // entry's error), and anything but a regular file is refused below.
+    source.fd = ::openat(from_dir, from.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (source.fd < 0) {
         return last_error();
     }
@@ -416,8 +440,17 @@ std::error_code copy_then_remove(int from_dir, const native_string& from, int to
     if (!S_ISREG(info.st_mode)) {
         return last_error(EXDEV);
     }
+    const int flags = ::fcntl(source.fd, F_GETFL);
+    if (flags < 0 || ::fcntl(source.fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        return last_error();
+    }
     ::posix_fadvise(source.fd, 0, 0, POSIX_FADV_SEQUENTIAL);
 
+    // Held while a temporary file may exist, and only then: declared before
+    // it, so that the signals come through only when it is gone or the move
+    // is complete. An open that could wait on another process is behind us,
+    // so Ctrl+C never waits on one.
+    const held_signals signals;
     native_string temporary;
     descriptor target;
     for (int attempt = 0; target.fd < 0; ++attempt) {
