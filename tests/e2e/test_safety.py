@@ -63,6 +63,27 @@ class safety_test(harness.tarn_case):
         self.assertEqual(result.stdout.splitlines()[-1], stats(len(files), 0, depth).encode())
         self.assertEqual(sorted(os.listdir(self.root)), ["d"] + sorted("g%d.txt" % level for level in files))
 
+    @unittest.skipUnless(harness.is_posix(), "limits the address space with setrlimit")
+    def test_deep_tree_of_long_names_in_bounded_memory(self):
+        # 2,000 levels of 200-byte names: a path of 400 kB per entry at the
+        # bottom, 400 MB if every entry kept its path; under 64 MB of address
+        # space the file at the bottom is moved out, its path whole.
+        name, depth = "n" * 200, 2000
+        at = os.open(self.root, os.O_DIRECTORY)
+        for _ in range(depth):
+            os.mkdir(name, dir_fd=at)
+            at, parent = os.open(name, os.O_DIRECTORY, dir_fd=at), at
+            os.close(parent)
+        os.close(os.open("f.txt", os.O_CREAT | os.O_WRONLY, dir_fd=at))
+        os.close(at)
+        self.addCleanup(peel, self.root, name)
+        limit = lambda: resource.setrlimit(resource.RLIMIT_AS, (64 << 20, 64 << 20))
+        if self.tarn("-V", preexec_fn=limit).returncode != 0:
+            self.skipTest("this build reserves more address space than the limit (a sanitizer build)")
+        result = self.tarn("-rv", r"^f[.]txt$", "g.txt", preexec_fn=limit)
+        self.assert_run(result, stdout=lines(renaming(entry(*[name] * depth, "f.txt"), "g.txt", 1), stats(1, 0, depth)))
+        self.assertEqual(sorted(os.listdir(self.root)), ["g.txt", name])
+
     @unittest.skipUnless(harness.is_posix(), "moves to /dev/shm, a tmpfs of the native system")
     def test_link_is_not_moved_to_another_file_system(self):
         # The link itself would move: it fails with the system's cross-device
@@ -114,14 +135,14 @@ class safety_test(harness.tarn_case):
         self.assert_tree({"b.txt": "a"})
 
 
-def peel(root):
-    """Removes a chain of directories named d too deep for a path, a level at a time."""
-    while os.path.isdir(os.path.join(root, "d")):
-        inner = os.path.join(root, "d", "d")
-        if os.path.isdir(inner):
-            os.rename(inner, os.path.join(root, "next"))
-        for name in os.listdir(os.path.join(root, "d")):
-            os.unlink(os.path.join(root, "d", name))
-        os.rmdir(os.path.join(root, "d"))
-        if os.path.isdir(os.path.join(root, "next")):
-            os.rename(os.path.join(root, "next"), os.path.join(root, "d"))
+def peel(root, name="d"):
+    """Removes a chain of directories too deep for a path, a level at a time."""
+    here, below, aside = (os.path.join(root, name), os.path.join(root, name, name), os.path.join(root, "next"))
+    while os.path.isdir(here):
+        if os.path.isdir(below):
+            os.rename(below, aside)
+        for item in os.listdir(here):
+            os.unlink(os.path.join(here, item))
+        os.rmdir(here)
+        if os.path.isdir(aside):
+            os.rename(aside, here)
