@@ -25,11 +25,13 @@ rename_tally run_walk(std::string start_path, const compiled_pattern& pattern, s
                       const run_options& options);
 
 // An entry as the walk hands it over: the directory it was listed in, open
-// and checked, and its listed path, whose name begins at `name_start`.
+// and checked, and its listed path, whose name begins at `name_start` and
+// whose first `typed_length` characters are the start path as typed.
 struct entry_place {
     const platform::directory& dir;
     platform::native_view path;
     std::size_t name_start = 0;
+    std::size_t typed_length = 0;
 };
 
 // The directory the last new name went into, kept open for the entries that

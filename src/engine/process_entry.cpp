@@ -4,6 +4,7 @@
 #include "tarn/output.h"
 
 #include <iostream>
+#include <vector>
 
 namespace tarn {
 
@@ -72,6 +73,16 @@ rename_tally skip_unwanted(const entry_place& entry, const run_options& options)
     return tally;
 }
 
+void write_intention(const std::string& old_text, const std::string& new_name, const run_options& options)
+{
+    if (options.verbosity > 0) {
+        std::string line = options.dry_run ? " Would rename" : " Renaming    ";
+        line += options.verbosity > 1 && !options.dry_run ? "     " : " ";
+        line += "  '" + quoted_path(old_text) + "' to '" + new_name + "' ...";
+        write_line(std::cout, std::move(line));
+    }
+}
+
 }  // namespace
 
 rename_tally process_entry(const entry_place& entry, platform::listed_type listed, way_cache& ways,
@@ -103,9 +114,11 @@ rename_tally process_entry(const entry_place& entry, platform::listed_type liste
         return skip_unwanted(entry, options);
     }
 
-    const subject_text subject = build_subject(entry.path, options);
+    const subject_text subject = build_subject(entry.path, options, entry.typed_length);
     std::string new_name;
-    if (!rewrite_matches(subject.subject, pattern, replacement, options.first_only, new_name)) {
+    std::vector<bool> from_listed;  // per byte of the new name: from a listed name
+    if (!rewrite_matches(subject.subject, subject.typed_length, pattern, replacement, options.first_only, new_name,
+                         from_listed)) {
         tally.skipped = 1;
         if (options.verbosity > 1) {
             write_line(std::cout, " Skipping         '" + quoted_path(narrow_or_stop(entry.path, entry.path)) + "' ...");
@@ -113,12 +126,21 @@ rename_tally process_entry(const entry_place& entry, platform::listed_type liste
         return tally;
     }
     new_name += subject.extension;
+    from_listed.resize(new_name.size(), true);
     // Asked afresh before anything depends on the entry's type.
     if (!queried && !wanted(type = entry_status(), options)) {
         return skip_unwanted(entry, options);
     }
 
     std::string old_text = narrow_or_stop(entry.path, entry.path);
+    if (climbs_by_listed_name(new_name, from_listed)) {
+        // Refused before anything is looked up or made where it leads, in
+        // a dry run too.
+        write_intention(old_text, new_name, options);
+        write_line(std::cerr, "   error [cd]: " + platform::error_text(platform::invalid_argument_error()));
+        tally.failed = 1;
+        return tally;
+    }
     if (new_name_taken(ways, entry, native_or_stop(new_name))) {
         // Asked again: the entry may have changed since the type filter.
         if (entry_status() == platform::entry_type::directory) {
@@ -134,12 +156,7 @@ rename_tally process_entry(const entry_place& entry, platform::listed_type liste
         return tally;
     }
 
-    if (options.verbosity > 0) {
-        std::string line = options.dry_run ? " Would rename" : " Renaming    ";
-        line += options.verbosity > 1 && !options.dry_run ? "     " : " ";
-        line += "  '" + quoted_path(old_text) + "' to '" + new_name + "' ...";
-        write_line(std::cout, std::move(line));
-    }
+    write_intention(old_text, new_name, options);
     if (options.dry_run) {
         tally.renamed = 1;
     } else if (rename_entry(entry, std::move(old_text), std::move(new_name), ways, options) == 0) {

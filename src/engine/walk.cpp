@@ -285,7 +285,7 @@ rename_tally run_walk(std::string start_path, const compiled_pattern& pattern, s
         follow(paths, list.directories, directory);
         const std::size_t name_start = paths.text.size();
         paths.text.append(name);
-        const entry_place place{*dir, paths.text, name_start};
+        const entry_place place{*dir, paths.text, name_start, start.size()};
         total = add_tallies(total, process_entry(place, type, ways, pattern, replacement, options));
     });
     return total;

@@ -78,6 +78,9 @@ std::error_code check_new_name(native_view path, native_view listed);
 // The system's error for a file where only a directory will do.
 std::error_code not_a_directory_error();
 
+// The system's error for an argument it would refuse as invalid.
+std::error_code invalid_argument_error();
+
 enum class entry_type { none, regular, directory, other };
 
 // The type of what the path names, following symbolic links. On failure sets

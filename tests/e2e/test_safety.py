@@ -8,7 +8,7 @@ import tempfile
 import unittest
 
 import harness
-from harness import entry, lines, renaming, stats
+from harness import entry, lines, path, renaming, stats
 
 
 class safety_test(harness.tarn_case):
@@ -62,6 +62,35 @@ class safety_test(harness.tarn_case):
         result = self.tarn("-rv", r"^g(\d+)[.]txt$", "$&", preexec_fn=limit)
         self.assertEqual(result.stdout.splitlines()[-1], stats(len(files), 0, depth).encode())
         self.assertEqual(sorted(os.listdir(self.root)), ["d"] + sorted("g%d.txt" % level for level in files))
+
+    def test_dot_dot_from_a_name_is_refused(self):
+        # A ".." element a listed name brings (through a group, the text
+        # copied through, or the extension added back) would lead out of the
+        # tree: refused before anything is looked up or made, in a dry run
+        # too. A ".." the user typed, in the replacement or the start path,
+        # is followed, and "." elements are left alone.
+        refused, climb = [harness.cd_error(harness.system_text("invalid"))], ("^([^_]*)_(.*)$", "$1/$2")
+        moved = {"w": {}, "photos": {}, "pics": {"a.jpg": "A"}}
+        rows = [  # tree in w, arguments, lines, error lines, tree afterwards (None: unchanged)
+            ({".._x.txt": "A"}, ["-v", *climb], [renaming(entry(".._x.txt"), path("..", "x.txt"), 1), stats(0, 1, 0)],
+             refused, None),
+            ({".._x.txt": "A"}, ["-nv", *climb], [harness.would_rename(entry(".._x.txt"), path("..", "x.txt")),
+                                                  harness.simulation(0)], refused, None),
+            ({"s": {"a.jpg": "A"}}, ["-rdv", r"(.*)\.jpg$", "$1.png"],
+             [renaming(entry("s", "a.jpg"), entry("s", "a.png"), 1), stats(1, 0, 1, True)], [], {"w": {"s": {"a.png": "A"}}}),
+            ({"a.txt": "A"}, ["-v", "^a", path("..", "b")], [renaming(entry("a.txt"), path("..", "b.txt"), 1), stats(1, 0, 0)],
+             [], {"w": {}, "b.txt": "A"}),
+            ({}, ["-sdv", "photos", "pics", path("..", "photos")],
+             [renaming(path("..", "photos", "a.jpg"), path("..", "pics", "a.jpg"), 1), stats(1, 0, 0, True)], [], moved),
+        ]
+        if harness.is_posix():  # a name ending in a dot is no Windows name
+            rows.append(({"b..": "B"}, ["-Ev", r"^b\.$", "x/."], [renaming(entry("b.."), "x/..", 1), stats(0, 1, 0)],
+                         refused, None))
+        for tree, args, out, err, after in rows:
+            with self.subTest(args=args):
+                top = self.fresh(before := {"w": tree} if tree else {"w": {}, "photos": {"a.jpg": "A"}})
+                self.assert_run(self.tarn(*args, cwd=os.path.join(top, "w")), stdout=lines(*out), stderr=lines(*err))
+                self.assert_tree(after or before, root=top)
 
     @unittest.skipUnless(harness.is_posix(), "limits the address space with setrlimit")
     def test_deep_tree_of_long_names_in_bounded_memory(self):
