@@ -6,6 +6,12 @@ tree has a "src" directory starts there (s letter); the others start in '.'.
 Every row lists at most one entry per directory, so no output depends on the
 order in which the system lists a directory."""
 
+import os
+import pty
+import subprocess
+import tty
+import unittest
+
 import harness
 from harness import (cant_rename, cd_error, entry, lines, path, processed, renamed_line, renaming,
                      rn_error, simulation, skipping_no_match, skipping_type, stats, would_rename)
@@ -134,3 +140,41 @@ class report_lines_test(harness.tarn_case):
                     self.assert_run(self.tarn(*args, cwd=where), stderr=lines(*err),
                                     stdout=expected_stdout(events, verbosity, letters))
                     self.assert_tree(after if after is not None else tree, root=where)
+
+    @unittest.skipUnless(harness.is_posix(), "a pseudo-terminal")
+    def test_control_characters_shown_on_a_terminal_kept_in_a_pipe(self):
+        # A name can hold an escape sequence or a carriage return: on a
+        # terminal each control character is shown in caret notation, so the
+        # name cannot rewrite the screen; a pipe gets the bytes unchanged.
+        name, shown = "a\x1b[2J\rb\x7f\x01.txt", "a^[[2J^Mb^?^A.txt"
+        self.tree({name: "n"})
+        report = lambda text: lines(would_rename(entry(text), "x" + text[1:]), simulation(1))
+        refusal = lambda text: lines(text + " does not seem to be a directory. Aborting.")
+        for args, to_terminal, stdout, stderr, status in (
+                (["-nv", "^a", "x"], "stdout", report(shown), b"", 0),
+                (["-nv", "^a", "x"], "stderr", report(name), b"", 0),
+                (["-sv", "^a", "x", name], "stderr", b"", refusal(shown), 1),
+                (["-sv", "^a", "x", name], "stdout", b"", refusal(name), 1)):
+            with self.subTest(args=args, terminal=to_terminal):
+                self.assertEqual(run_on_terminal(self.root, args, to_terminal), (stdout, stderr, status))
+        self.assert_tree({name: "n"})
+
+
+def run_on_terminal(cwd, args, stream):
+    """Runs the program with one standard stream on a pseudo-terminal in raw
+    mode (no line-end translation) and the other on a pipe."""
+    main, terminal = pty.openpty()
+    tty.setraw(terminal)
+    streams = {"stdout": subprocess.PIPE, "stderr": subprocess.PIPE, stream: terminal}
+    with subprocess.Popen([harness.config.binary, *map(os.fsencode, args)], cwd=cwd, stdin=subprocess.DEVNULL,
+                          **streams) as process:
+        os.close(terminal)
+        out, err = process.communicate(timeout=30)
+    shown = b""
+    try:
+        while chunk := os.read(main, 4096):
+            shown += chunk
+    except OSError:  # the terminal's other end is closed
+        pass
+    os.close(main)
+    return (shown, err, process.returncode) if stream == "stdout" else (out, shown, process.returncode)
