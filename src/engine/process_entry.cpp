@@ -73,12 +73,15 @@ rename_tally skip_unwanted(const entry_place& entry, const run_options& options)
     return tally;
 }
 
-void write_intention(const std::string& old_text, const std::string& new_name, const run_options& options)
+// The line before a rename, or before what a dry run would do.
+void write_intention(std::string_view old_text, std::string_view new_name, const run_options& options)
 {
     if (options.verbosity > 0) {
         std::string line = options.dry_run ? " Would rename" : " Renaming    ";
         line += options.verbosity > 1 && !options.dry_run ? "     " : " ";
-        line += "  '" + quoted_path(old_text) + "' to '" + new_name + "' ...";
+        line += "  '" + quoted_path(old_text) + "' to '";
+        line += new_name;
+        line += "' ...";
         write_line(std::cout, std::move(line));
     }
 }
