@@ -52,9 +52,9 @@ TEST(RewriteName, DotDotFromAListedNameIsTold)
         {".x", 0, "x", "/a", false}, {"...x", 0, "x", "/a", false}, {"..a", 0, "^x", "", false},
         {"..x", 0, "x", "\\a", tarn::platform::narrow_separator == '\\'},
     };
+    std::string result;  // kept across cases: each call starts it afresh
+    std::vector<bool> listed;
     for (const auto& [subject, typed, pattern, replacement, climbs] : cases) {
-        std::string result;
-        std::vector<bool> listed;
         const bool matched =
             tarn::rewrite_matches(subject, typed, tarn::compile_pattern(pattern), replacement, false, result, listed);
         EXPECT_EQ(result, matched ? tarn::rewrite_name(subject, tarn::compile_pattern(pattern), replacement, false) : "");
