@@ -2,6 +2,7 @@
 #include "engine/fs_error.h"
 #include "tarn/output.h"
 
+#include <algorithm>
 #include <iostream>
 #include <vector>
 
@@ -107,11 +108,9 @@ void follow(path_chain& chain, const std::vector<listed_directory>& directories,
         for (std::uint32_t at = target; at != 0; at = directories[at].parent) {
             chain.way.push_back(at);
         }
-        std::size_t common = 0;
-        while (common < chain.index.size() && common < chain.way.size() &&
-               chain.index[common] == chain.way[chain.way.size() - 1 - common]) {
-            ++common;
-        }
+        const auto common = static_cast<std::size_t>(
+            std::mismatch(chain.index.begin(), chain.index.end(), chain.way.rbegin(), chain.way.rend()).first -
+            chain.index.begin());
         chain.index.resize(common);
         chain.end.resize(common);
         for (std::size_t depth = common + 1; depth <= chain.way.size(); ++depth) {
