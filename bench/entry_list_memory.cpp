@@ -4,8 +4,8 @@
 //
 //   entry_list_memory DIR
 //
-// The listing is taken with the start path ".", from inside DIR, so the paths
-// are the ones a run in DIR would hold.
+// The listing is taken with the start path ".", from inside DIR, as a run in
+// DIR takes it.
 
 #include "engine/engine.h"
 
@@ -47,10 +47,10 @@ int main(int argc, char** argv)
     const tarn::entry_list list = tarn::collect_entries(".", true);
     const long long after = peak_resident_bytes();
 
-    std::size_t path_bytes = 0;
+    std::size_t name_bytes = 0;
     std::size_t visited = 0;
-    tarn::visit_reversed(list, [&](tarn::platform::native_view path, tarn::platform::listed_type, std::uint32_t) {
-        path_bytes += path.size();
+    tarn::visit_reversed(list, [&](tarn::platform::native_view name, tarn::platform::listed_type, std::uint32_t) {
+        name_bytes += name.size();
         ++visited;
     });
     if (visited != list.count || visited == 0) {
@@ -59,9 +59,9 @@ int main(int argc, char** argv)
         return 1;
     }
     const double per_entry = double(after - before) / double(visited);
-    std::printf("entries %zu, average path %.1f bytes, peak RSS %lld KiB before listing, "
+    std::printf("entries %zu, average name %.1f bytes, peak RSS %lld KiB before listing, "
                 "%lld KiB after, %.1f bytes per entry\n",
-                visited, double(path_bytes) / double(visited), before / 1024, after / 1024,
+                visited, double(name_bytes) / double(visited), before / 1024, after / 1024,
                 per_entry);
     return 0;
 }

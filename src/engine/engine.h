@@ -25,13 +25,15 @@ rename_tally run_walk(std::string start_path, const compiled_pattern& pattern, s
                       const run_options& options);
 
 // An entry as the walk hands it over: the directory it was listed in, open
-// and checked, and its listed path, whose name begins at `name_start`. When
+// and checked, and its listed path, whose name begins at `name_start` and
+// whose first `typed_length` characters are the start path as typed. When
 // the directory could not be reached again, `dir` is null and `unreachable`
 // says why: nothing in it is touched, and a matching entry fails with that.
 struct entry_place {
     const platform::directory* dir = nullptr;
     platform::native_view path;
     std::size_t name_start = 0;
+    std::size_t typed_length = 0;
     std::error_code unreachable;
 };
 

@@ -1,11 +1,14 @@
 #pragma once
 
-// The snapshot of a walk: every listed path in native form, in listing order,
-// with the directory it was listed in. A million entries must fit in a few
-// tens of megabytes, so paths are packed one after another into large blocks
-// instead of one allocation each; every path is followed by two 32-bit words
-// so the list can be read back to front: the index of its directory, then
-// the path's length below and the type the listing gave in the top two bits.
+// The snapshot of a walk: every listed entry by its own name in native form,
+// in listing order, with the directory it was listed in; its path is built
+// from the directory records only where it is needed, so the memory a tree
+// takes grows with its entries, not with its depth. A million entries must
+// fit in a few tens of megabytes, so names are packed one after another into
+// large blocks instead of one allocation each; every name is followed by two
+// 32-bit words so the list can be read back to front: the index of its
+// directory, then the name's length below and the type the listing gave in
+// the top two bits.
 
 #include "platform/platform.h"
 
@@ -35,10 +38,10 @@ struct entry_list {
 
 inline constexpr unsigned type_shift = 30;
 
-void append_entry(entry_list& list, platform::native_view path, platform::listed_type type,
+void append_entry(entry_list& list, platform::native_view name, platform::listed_type type,
                   std::uint32_t directory);
 
-// Calls visit(path, type, directory) for every entry, the last listed first.
+// Calls visit(name, type, directory) for every entry, the last listed first.
 template <typename Visit>
 void visit_reversed(const entry_list& list, Visit visit)
 {

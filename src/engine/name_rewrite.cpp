@@ -3,6 +3,8 @@
 #include "engine/bounded_match.h"
 #include "engine/fs_error.h"
 
+#include <algorithm>
+
 namespace tarn {
 
 namespace {
@@ -12,15 +14,32 @@ bool is_digit(char c)
     return c >= '0' && c <= '9';
 }
 
-void append_range(std::string& out, const char* first, const char* last)
+// A piece of the subject, with where it came from when that is asked for.
+void append_range(std::string& out, std::vector<bool>* listed, const char* first, const char* last,
+                  const char* listed_from)
 {
     out.append(first, static_cast<std::size_t>(last - first));
+    if (listed != nullptr) {
+        for (const char* at = first; at != last; ++at) {
+            listed->push_back(at >= listed_from);
+        }
+    }
+}
+
+// A piece of the replacement's own text.
+void append_typed(std::string& out, std::vector<bool>* listed, std::string_view text)
+{
+    out.append(text);
+    if (listed != nullptr) {
+        listed->insert(listed->end(), text.size(), false);
+    }
 }
 
 // One match's replacement, read left to right. `search_start` is where the
 // search that found this match began: $` reaches back to it, not further.
-void append_replacement(std::string& out, std::string_view replacement, const bounded_match& match,
-                        const std::vector<bool>& never_set, const char* search_start, const char* subject_end)
+void append_replacement(std::string& out, std::vector<bool>* listed, std::string_view replacement,
+                        const bounded_match& match, const std::vector<bool>& never_set, const char* search_start,
+                        const char* subject_end, const char* listed_from)
 {
     const char* match_start = match[0].first.base();
     const char* match_end = match[0].second.base();
@@ -29,21 +48,21 @@ void append_replacement(std::string& out, std::string_view replacement, const bo
     for (std::size_t i = 0; i < size; ++i) {
         const char c = replacement[i];
         if (c != '$' || i + 1 == size) {
-            out.push_back(c);
+            append_typed(out, listed, replacement.substr(i, 1));
             continue;
         }
         const char next = replacement[i + 1];
         if (next == '$') {
-            out.push_back('$');
+            append_typed(out, listed, "$");
             ++i;
         } else if (next == '&') {
-            append_range(out, match_start, match_end);
+            append_range(out, listed, match_start, match_end, listed_from);
             ++i;
         } else if (next == '`') {
-            append_range(out, search_start, match_start);
+            append_range(out, listed, search_start, match_start, listed_from);
             ++i;
         } else if (next == '\'') {
-            append_range(out, match_end, subject_end);
+            append_range(out, listed, match_end, subject_end, listed_from);
             ++i;
         } else if (is_digit(next)) {
             std::size_t digits = (i + 2 < size && is_digit(replacement[i + 2])) ? 2 : 1;
@@ -53,18 +72,91 @@ void append_replacement(std::string& out, std::string_view replacement, const bo
             }
             if (number == 0) {
                 // $0 is not the whole match here: it stands for itself.
-                out.append(replacement.substr(i, digits + 1));
+                append_typed(out, listed, replacement.substr(i, digits + 1));
             } else if (number <= groups && match[number].matched &&
                        (number >= never_set.size() || !never_set[number])) {
-                append_range(out, match[number].first.base(), match[number].second.base());
+                append_range(out, listed, match[number].first.base(), match[number].second.base(), listed_from);
             }
             i += digits;
         } else {
-            out.push_back('$');
-            out.push_back(next);
+            append_typed(out, listed, replacement.substr(i, 2));
             ++i;
         }
     }
+}
+
+bool rewrite_into(std::string_view subject, std::size_t typed_length, const compiled_pattern& pattern,
+                  std::string_view replacement, bool first_only, std::string& result, std::vector<bool>* listed)
+{
+    namespace flags = std::regex_constants;
+    result.clear();
+    if (listed != nullptr) {
+        listed->clear();
+    }
+    if (!may_match(subject, pattern)) {
+        return false;
+    }
+    start_match_budget();
+    const char* const begin = subject.data();
+    const char* const end = begin + subject.size();
+    const char* const listed_from = begin + std::min(typed_length, subject.size());
+    const counted_iterator last(end);
+
+    bounded_match match;
+    const char* copy_from = begin;  // end of the previous match
+    bool previous_empty = false;
+    bool matched = false;
+    for (;;) {
+        const flags::match_flag_type base =
+            copy_from == begin ? flags::match_default : flags::match_prev_avail;
+        bool found;
+        if (!previous_empty) {
+            found = std::regex_search(counted_iterator(copy_from), last, match, pattern.matcher, base);
+        } else {
+            // After an empty match only a non-empty one may start at the same
+            // place; otherwise the search moves on by one character.
+            found = std::regex_search(counted_iterator(copy_from), last, match, pattern.matcher,
+                                      base | flags::match_not_null | flags::match_continuous);
+            if (!found) {
+                found = std::regex_search(counted_iterator(copy_from + 1), last, match, pattern.matcher,
+                                          flags::match_prev_avail);
+            }
+        }
+        if (!found) {
+            break;
+        }
+        matched = true;
+        const char* match_start = match[0].first.base();
+        const char* match_end = match[0].second.base();
+        append_range(result, listed, copy_from, match_start, listed_from);
+        append_replacement(result, listed, replacement, match, pattern.never_set, copy_from, end, listed_from);
+        copy_from = match_end;
+        // A match that reaches the end of the subject ends the scan, even
+        // where an empty match could still follow it.
+        if (first_only || match_end == end) {
+            break;
+        }
+        previous_empty = match_start == match_end;
+    }
+    if (!matched) {
+        return false;
+    }
+    append_range(result, listed, copy_from, end, listed_from);
+    return true;
+}
+
+bool is_narrow_separator(char c)
+{
+    return c == '/' || c == platform::narrow_separator;
+}
+
+// Whether the separator byte before `start` is one to the system too, and
+// not the second byte of a double-byte character.
+bool separator_before(std::string_view name, std::size_t start)
+{
+    std::error_code error;
+    const platform::native_string front = platform::native_text(name.substr(0, start), error);
+    return error || (!front.empty() && platform::is_separator(front.back()));
 }
 
 }  // namespace
@@ -96,7 +188,7 @@ path_parts split_path(platform::native_view path)
     return parts;
 }
 
-subject_text build_subject(platform::native_view entry_path, const run_options& options)
+subject_text build_subject(platform::native_view entry_path, const run_options& options, std::size_t typed_length)
 {
     const path_parts parts = split_path(entry_path);
     const std::size_t name_end =
@@ -109,6 +201,12 @@ subject_text build_subject(platform::native_view entry_path, const run_options& 
     std::string parent = narrow_or_stop(entry_path.substr(0, parts.parent_length), entry_path);
     subject_text text;
     if (options.include_directories) {
+        if (typed_length > 0) {
+            const std::size_t typed = std::min(typed_length, parts.parent_length);
+            text.typed_length = typed == parts.parent_length
+                                    ? parent.size()
+                                    : narrow_or_stop(entry_path.substr(0, typed), entry_path).size();
+        }
         text.subject = std::move(parent);
         text.subject.push_back(platform::narrow_separator);
         text.subject += narrow_or_stop(name, entry_path);
@@ -124,57 +222,29 @@ subject_text build_subject(platform::native_view entry_path, const run_options& 
 bool rewrite_matches(std::string_view subject, const compiled_pattern& pattern,
                      std::string_view replacement, bool first_only, std::string& result)
 {
-    namespace flags = std::regex_constants;
-    result.clear();
-    if (!may_match(subject, pattern)) {
-        return false;
-    }
-    start_match_budget();
-    const char* const begin = subject.data();
-    const char* const end = begin + subject.size();
-    const counted_iterator last(end);
+    return rewrite_into(subject, 0, pattern, replacement, first_only, result, nullptr);
+}
 
-    bounded_match match;
-    const char* copy_from = begin;  // end of the previous match
-    bool previous_empty = false;
-    bool matched = false;
-    for (;;) {
-        const flags::match_flag_type base =
-            copy_from == begin ? flags::match_default : flags::match_prev_avail;
-        bool found;
-        if (!previous_empty) {
-            found = std::regex_search(counted_iterator(copy_from), last, match, pattern.matcher, base);
-        } else {
-            // After an empty match only a non-empty one may start at the same
-            // place; otherwise the search moves on by one character.
-            found = std::regex_search(counted_iterator(copy_from), last, match, pattern.matcher,
-                                      base | flags::match_not_null | flags::match_continuous);
-            if (!found) {
-                found = std::regex_search(counted_iterator(copy_from + 1), last, match, pattern.matcher,
-                                          flags::match_prev_avail);
-            }
+bool rewrite_matches(std::string_view subject, std::size_t typed_length, const compiled_pattern& pattern,
+                     std::string_view replacement, bool first_only, std::string& result, std::vector<bool>& listed)
+{
+    return rewrite_into(subject, typed_length, pattern, replacement, first_only, result, &listed);
+}
+
+bool climbs_by_listed_name(std::string_view new_name, const std::vector<bool>& listed)
+{
+    for (std::size_t start = 0; start < new_name.size();) {
+        std::size_t end = start;
+        while (end < new_name.size() && !is_narrow_separator(new_name[end])) {
+            ++end;
         }
-        if (!found) {
-            break;
+        if (end - start == 2 && new_name.substr(start, 2) == ".." && (listed[start] || listed[start + 1]) &&
+            (start == 0 || separator_before(new_name, start))) {
+            return true;
         }
-        matched = true;
-        const char* match_start = match[0].first.base();
-        const char* match_end = match[0].second.base();
-        append_range(result, copy_from, match_start);
-        append_replacement(result, replacement, match, pattern.never_set, copy_from, end);
-        copy_from = match_end;
-        // A match that reaches the end of the subject ends the scan, even
-        // where an empty match could still follow it.
-        if (first_only || match_end == end) {
-            break;
-        }
-        previous_empty = match_start == match_end;
+        start = end + 1;
     }
-    if (!matched) {
-        return false;
-    }
-    append_range(result, copy_from, end);
-    return true;
+    return false;
 }
 
 std::string rewrite_name(std::string_view subject, const compiled_pattern& pattern,

@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tarn {
 
@@ -27,18 +28,32 @@ path_parts split_path(platform::native_view path);
 
 struct subject_text {
     std::string subject;
-    std::string extension;  // empty unless extensions are skipped
+    std::string extension;      // empty unless extensions are skipped
+    std::size_t typed_length = 0;  // the subject's front that is the start path as the user typed it
 };
 
 // The match subject: the name (or stem, with skip_extensions) alone, or behind
-// the parent path and one separator with include_directories.
-subject_text build_subject(platform::native_view entry_path, const run_options& options);
+// the parent path and one separator with include_directories. The first
+// `typed_length` characters of the entry path are the start path as typed.
+subject_text build_subject(platform::native_view entry_path, const run_options& options,
+                           std::size_t typed_length = 0);
 
 // Replaces the matches of the pattern in the subject by the replacement,
 // reading $ codes as a batch renamer's users expect from ECMAScript. Returns
 // false, leaving `result` empty, when the pattern does not match at all.
 bool rewrite_matches(std::string_view subject, const compiled_pattern& pattern,
                      std::string_view replacement, bool first_only, std::string& result);
+
+// The same, and for each byte of the result whether it came from a listed
+// name (the subject past its typed front) rather than from the replacement's
+// own text or the start path.
+bool rewrite_matches(std::string_view subject, std::size_t typed_length, const compiled_pattern& pattern,
+                     std::string_view replacement, bool first_only, std::string& result, std::vector<bool>& listed);
+
+// Whether a new name holds a ".." element any of whose characters came from
+// a listed name: the tree's writers would choose where it leads. A ".." the
+// user typed, and "." elements, are not such.
+bool climbs_by_listed_name(std::string_view new_name, const std::vector<bool>& listed);
 
 // The subject with its matches replaced (the subject unchanged without one).
 std::string rewrite_name(std::string_view subject, const compiled_pattern& pattern,

@@ -4,6 +4,7 @@
 #include "tarn/output.h"
 
 #include <iostream>
+#include <vector>
 
 namespace tarn {
 
@@ -65,17 +66,6 @@ bool wanted(platform::entry_type type, const run_options& options)
            (options.include_directories && type == platform::entry_type::directory);
 }
 
-// The line that says a rename is about to be made, or would be.
-void write_intention(const std::string& old_text, const std::string& new_name, const run_options& options)
-{
-    if (options.verbosity > 0) {
-        std::string line = options.dry_run ? " Would rename" : " Renaming    ";
-        line += options.verbosity > 1 && !options.dry_run ? "     " : " ";
-        line += "  '" + quoted_path(old_text) + "' to '" + new_name + "' ...";
-        write_line(std::cout, std::move(line));
-    }
-}
-
 rename_tally skip_unwanted(const entry_place& entry, const run_options& options)
 {
     if (options.verbosity > 1) {
@@ -84,6 +74,19 @@ rename_tally skip_unwanted(const entry_place& entry, const run_options& options)
     rename_tally tally;
     tally.skipped = 1;
     return tally;
+}
+
+// The line before a rename, or before what a dry run would do.
+void write_intention(std::string_view old_text, std::string_view new_name, const run_options& options)
+{
+    if (options.verbosity > 0) {
+        std::string line = options.dry_run ? " Would rename" : " Renaming    ";
+        line += options.verbosity > 1 && !options.dry_run ? "     " : " ";
+        line += "  '" + quoted_path(old_text) + "' to '";
+        line += new_name;
+        line += "' ...";
+        write_line(std::cout, std::move(line));
+    }
 }
 
 }  // namespace
@@ -117,9 +120,11 @@ rename_tally process_entry(const entry_place& entry, platform::listed_type liste
         return skip_unwanted(entry, options);
     }
 
-    const subject_text subject = build_subject(entry.path, options);
+    const subject_text subject = build_subject(entry.path, options, entry.typed_length);
     std::string new_name;
-    if (!rewrite_matches(subject.subject, pattern, replacement, options.first_only, new_name)) {
+    std::vector<bool> from_listed;  // per byte of the new name: from a listed name
+    if (!rewrite_matches(subject.subject, subject.typed_length, pattern, replacement, options.first_only, new_name,
+                         from_listed)) {
         tally.skipped = 1;
         if (options.verbosity > 1) {
             write_line(std::cout, " Skipping         '" + quoted_path(narrow_or_stop(entry.path, entry.path)) + "' ...");
@@ -127,6 +132,7 @@ rename_tally process_entry(const entry_place& entry, platform::listed_type liste
         return tally;
     }
     new_name += subject.extension;
+    from_listed.resize(new_name.size(), true);
     if (entry.dir == nullptr) {
         // Its directory is not reached: the rename this run means to make,
         // or would make, fails like any other, with the reason.
@@ -141,6 +147,14 @@ rename_tally process_entry(const entry_place& entry, platform::listed_type liste
     }
 
     std::string old_text = narrow_or_stop(entry.path, entry.path);
+    if (climbs_by_listed_name(new_name, from_listed)) {
+        // Refused before anything is looked up or made where it leads, in
+        // a dry run too.
+        write_intention(old_text, new_name, options);
+        write_line(std::cerr, "   error [cd]: " + platform::error_text(platform::invalid_argument_error()));
+        tally.failed = 1;
+        return tally;
+    }
     if (new_name_taken(ways, entry, native_or_stop(new_name))) {
         // Asked again: the entry may have changed since the type filter.
         if (entry_status() == platform::entry_type::directory) {

@@ -2,6 +2,7 @@
 #include "engine/fs_error.h"
 #include "tarn/output.h"
 
+#include <algorithm>
 #include <iostream>
 #include <vector>
 
@@ -85,6 +86,49 @@ const platform::directory* reach(directory_chain& chain, std::vector<listed_dire
         }
     }
     return opened_at(chain, way.size());
+}
+
+// The path text of the directory in use, built from the names the listing
+// gave: the start path, then each level's name behind a separator. The next
+// directory is most often a neighbour, so only what differs is rewritten.
+struct path_chain {
+    platform::native_string text;
+    std::size_t start_length = 0;      // the start path, and its separator when it needs one
+    std::vector<std::uint32_t> index;  // below the start, top down
+    std::vector<std::size_t> end;      // where each level's name ends in the text
+    std::vector<std::uint32_t> way;    // kept for its capacity
+};
+
+// Makes the text the path of directory `target` and the separator its
+// entries' names follow.
+void follow(path_chain& chain, const std::vector<listed_directory>& directories, std::uint32_t target)
+{
+    if (target != (chain.index.empty() ? 0 : chain.index.back())) {
+        chain.way.clear();  // bottom up
+        for (std::uint32_t at = target; at != 0; at = directories[at].parent) {
+            chain.way.push_back(at);
+        }
+        const auto common = static_cast<std::size_t>(
+            std::mismatch(chain.index.begin(), chain.index.end(), chain.way.rbegin(), chain.way.rend()).first -
+            chain.index.begin());
+        chain.index.resize(common);
+        chain.end.resize(common);
+        for (std::size_t depth = common + 1; depth <= chain.way.size(); ++depth) {
+            chain.text.resize(depth == 1 ? chain.start_length : chain.end.back());
+            if (depth > 1) {
+                chain.text.push_back(platform::separator);
+            }
+            const std::uint32_t index = chain.way[chain.way.size() - depth];
+            chain.text.append(directories[index].name);
+            chain.index.push_back(index);
+            chain.end.push_back(chain.text.size());
+        }
+    }
+    // Left as the front of its entries' paths.
+    chain.text.resize(chain.end.empty() ? chain.start_length : chain.end.back());
+    if (!chain.end.empty()) {
+        chain.text.push_back(platform::separator);
+    }
 }
 
 // One directory being listed: its entries are read as the walk goes, while
@@ -182,7 +226,7 @@ entry_list collect_entries(const platform::native_string& start, bool recursive)
             path.push_back(platform::separator);
         }
         path.append(name);
-        append_entry(list, path, type, current.directory);
+        append_entry(list, name, type, current.directory);
         if (recursive && descend) {
             if (list.directories.size() >= UINT32_MAX) {
                 stop_run(step_operation, path, std::make_error_code(std::errc::value_too_large));
@@ -221,11 +265,17 @@ rename_tally run_walk(std::string start_path, const compiled_pattern& pattern, s
     chain.start = list.start.get();
     way_cache ways;
     rename_tally total;
-    visit_reversed(list, [&](platform::native_view entry, platform::listed_type type, std::uint32_t directory) {
+    path_chain paths;
+    paths.text = start;
+    paths.start_length = list.start_length;
+    paths.text.resize(paths.start_length, platform::separator);
+    visit_reversed(list, [&](platform::native_view name, platform::listed_type type, std::uint32_t directory) {
         std::error_code error;
         const platform::directory* dir = reach(chain, list.directories, directory, false, error);
-        const std::size_t name_start = directory == 0 ? list.start_length : entry.rfind(platform::separator) + 1;
-        const entry_place place{dir, entry, name_start, dir ? std::error_code() : error};
+        follow(paths, list.directories, directory);
+        const std::size_t name_start = paths.text.size();
+        paths.text.append(name);
+        const entry_place place{dir, paths.text, name_start, start.size(), dir ? std::error_code() : error};
         total = add_tallies(total, process_entry(place, type, ways, pattern, replacement, options));
     });
     return total;

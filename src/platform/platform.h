@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -77,6 +78,9 @@ std::error_code check_new_name(native_view path, native_view listed);
 
 // The system's error for a file where only a directory will do.
 std::error_code not_a_directory_error();
+
+// The system's error for an argument it would refuse as invalid.
+std::error_code invalid_argument_error();
 
 enum class entry_type { none, regular, directory, other };
 
@@ -202,6 +206,10 @@ std::string error_text(std::error_code error);
 // How deep a single regular-expression match may recurse, in bytes of stack,
 // so that a deep match stops with an error instead of overflowing the stack.
 std::size_t match_stack_budget();
+
+// Whether a standard stream (stdout or stderr) is a terminal, a console on
+// Windows, where control characters in a line would act instead of showing.
+bool is_terminal(std::FILE* stream);
 
 // Puts the standard streams into the state the program's output relies on,
 // and has the system report an absent medium as an error rather than ask

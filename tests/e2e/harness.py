@@ -42,7 +42,8 @@ def system_text(kind):
     return {"exists": ("File exists", "File already exists.", "Cannot create a file when that file already exists."),
             "notdir": ("Not a directory", "Directory name invalid.", "The directory name is invalid."),
             "empty": ("No such file or directory", "Path not found.", "The system cannot find the path specified."),
-            "cross_device": ("Invalid cross-device link", None, None), "long": ("File name too long", None, None)}[kind][0 if is_posix() else 2 - under_wine()]
+            "cross_device": ("Invalid cross-device link", None, None), "long": ("File name too long", None, None),
+            "invalid": ("Invalid argument", "Invalid parameter.", "The parameter is incorrect.")}[kind][0 if is_posix() else 2 - under_wine()]
 
 
 # A tree is a dict: a name maps to a dict (a directory), str or bytes (a file

@@ -6,6 +6,12 @@ tree has a "src" directory starts there (s letter); the others start in '.'.
 Every row lists at most one entry per directory, so no output depends on the
 order in which the system lists a directory."""
 
+import os
+import pty
+import subprocess
+import tty
+import unittest
+
 import harness
 from harness import (cant_rename, cd_error, entry, lines, path, processed, renamed_line, renaming,
                      rn_error, simulation, skipping_no_match, skipping_type, stats, would_rename)
@@ -139,3 +145,31 @@ class report_lines_test(harness.tarn_case):
                     self.assert_run(self.tarn(*args, cwd=where), stderr=lines(*err),
                                     stdout=expected_stdout(events, verbosity, letters))
                     self.assert_tree(after if after is not None else tree, root=where)
+
+    @unittest.skipUnless(harness.is_posix(), "a pseudo-terminal")
+    def test_control_characters_shown_on_a_terminal_kept_in_a_pipe(self):
+        # On a terminal (raw, so its line ends stay as written) each control
+        # character is shown in caret notation; a pipe gets the bytes as they are.
+        name, shown = "a\x1b[2J\rb\x7f\x01.txt", "a^[[2J^Mb^?^A.txt"
+        self.tree({name: "n"})
+        report = lambda text: lines(would_rename(entry(text), "x" + text[1:]), simulation(1))
+        refusal = lambda text: lines(text + " does not seem to be a directory. Aborting.")
+        for args, terminal, expected in ((["-nv", "^a", "x"], 1, (report(shown), b"", 0)),
+                                         (["-nv", "^a", "x"], 2, (report(name), b"", 0)),
+                                         (["-sv", "^a", "x", name], 2, (b"", refusal(shown), 1)),
+                                         (["-sv", "^a", "x", name], 1, (b"", refusal(name), 1))):
+            with self.subTest(args=args, terminal=terminal):
+                main, end = pty.openpty()
+                tty.setraw(end)
+                with subprocess.Popen([harness.config.binary, *map(os.fsencode, args)], cwd=self.root,
+                                      stdin=subprocess.DEVNULL, stdout=end if terminal == 1 else subprocess.PIPE,
+                                      stderr=end if terminal == 2 else subprocess.PIPE) as process:
+                    os.close(end)
+                    result = [*process.communicate(timeout=30), process.returncode]
+                try:
+                    result[terminal - 1] = os.read(main, 65536)  # all there once the program has ended
+                except OSError:  # nothing was written
+                    result[terminal - 1] = b""
+                os.close(main)
+                self.assertEqual(tuple(result), expected)
+        self.assert_tree({name: "n"})

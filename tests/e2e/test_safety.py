@@ -8,7 +8,7 @@ import tempfile
 import unittest
 
 import harness
-from harness import entry, lines, renaming, stats
+from harness import entry, lines, path, renaming, stats
 
 
 class safety_test(harness.tarn_case):
@@ -44,15 +44,7 @@ class safety_test(harness.tarn_case):
         # 3,000 levels (paths of 6,000 bytes) with 256 descriptors: every file
         # is renamed in place with -d, then moved out with -r, its path whole.
         depth, files = 3000, range(500, 3001, 500)
-        at = os.open(self.root, os.O_DIRECTORY)
-        for level in range(1, depth + 1):
-            os.mkdir("d", dir_fd=at)
-            at, parent = os.open("d", os.O_DIRECTORY, dir_fd=at), at
-            os.close(parent)
-            if level in files:
-                os.close(os.open("f%d.txt" % level, os.O_CREAT | os.O_WRONLY, dir_fd=at))
-        os.close(at)
-        self.addCleanup(peel, self.root)
+        chain(self, "d", depth, files)
         limit = lambda: resource.setrlimit(resource.RLIMIT_NOFILE, (256, 256))
         result = self.tarn("-rdv", r"f(\d+)[.]txt$", "g$1.txt", preexec_fn=limit)
         self.assertEqual((result.stderr, result.returncode), (b"", 0))
@@ -62,6 +54,43 @@ class safety_test(harness.tarn_case):
         result = self.tarn("-rv", r"^g(\d+)[.]txt$", "$&", preexec_fn=limit)
         self.assertEqual(result.stdout.splitlines()[-1], stats(len(files), 0, depth).encode())
         self.assertEqual(sorted(os.listdir(self.root)), ["d"] + sorted("g%d.txt" % level for level in files))
+
+    def test_dot_dot_from_a_name_is_refused(self):
+        # A ".." element that a listed name brings would lead out of the
+        # tree: refused before anything is looked up or made, in a dry run
+        # too; one typed in the start path is followed.
+        refused, climb = [harness.cd_error(harness.system_text("invalid"))], ("^([^_]*)_(.*)$", "$1/$2")
+        rows = [  # tree in w, arguments, lines, error lines, tree afterwards (None: unchanged)
+            ({".._x.txt": "A"}, ["-v", *climb], [renaming(entry(".._x.txt"), "../x.txt", 1), stats(0, 1, 0)],
+             refused, None),
+            ({".._x.txt": "A"}, ["-nv", *climb], [harness.would_rename(entry(".._x.txt"), "../x.txt"),
+                                                  harness.simulation(0)], refused, None),
+            (None, ["-sdv", "photos", "pics", path("..", "photos")], [renaming(
+                path("..", "photos", "a.jpg"), path("..", "pics", "a.jpg"), 1), stats(1, 0, 0, True)], [],
+             {"w": {}, "photos": {}, "pics": {"a.jpg": "A"}})]
+        if harness.is_posix():  # the extension's dot (a name ending in a dot is no Windows name)
+            rows.append(({"b..": "B"}, ["-Ev", r"^b\.$", "x/."], [renaming(entry("b.."), "x/..", 1), stats(0, 1, 0)],
+                         refused, None))
+        for tree, args, out, err, after in rows:
+            with self.subTest(args=args):
+                top = self.fresh(before := {"w": tree} if tree else {"w": {}, "photos": {"a.jpg": "A"}})
+                self.assert_run(self.tarn(*args, cwd=os.path.join(top, "w")), stdout=lines(*out), stderr=lines(*err))
+                self.assert_tree(after or before, root=top)
+
+    @unittest.skipUnless(harness.is_posix(), "limits the address space with setrlimit")
+    def test_deep_tree_of_long_names_in_bounded_memory(self):
+        # 2,000 levels of 200-byte names: 400 MB if every entry kept its
+        # whole path. Under 64 MB of address space the file at the bottom is
+        # moved out.
+        name, depth = "n" * 200, 2000
+        chain(self, name, depth, [depth])
+        limit = lambda: resource.setrlimit(resource.RLIMIT_AS, (64 << 20, 64 << 20))
+        if self.tarn("-V", preexec_fn=limit).returncode != 0:
+            self.skipTest("this build reserves more address space than the limit (a sanitizer build)")
+        result = self.tarn("-rv", r"^f\d+[.]txt$", "g.txt", preexec_fn=limit)
+        self.assert_run(result, stdout=lines(renaming(entry(*[name] * depth, "f2000.txt"), "g.txt", 1),
+                                             stats(1, 0, depth)))
+        self.assertEqual(sorted(os.listdir(self.root)), ["g.txt", name])
 
     @unittest.skipUnless(harness.is_posix(), "moves to /dev/shm, a tmpfs of the native system")
     def test_link_is_not_moved_to_another_file_system(self):
@@ -126,14 +155,27 @@ class safety_test(harness.tarn_case):
         self.assert_tree({"b.txt": "a"})
 
 
-def peel(root):
-    """Removes a chain of directories named d too deep for a path, a level at a time."""
-    while os.path.isdir(os.path.join(root, "d")):
-        inner = os.path.join(root, "d", "d")
-        if os.path.isdir(inner):
-            os.rename(inner, os.path.join(root, "next"))
-        for name in os.listdir(os.path.join(root, "d")):
-            os.unlink(os.path.join(root, "d", name))
-        os.rmdir(os.path.join(root, "d"))
-        if os.path.isdir(os.path.join(root, "next")):
-            os.rename(os.path.join(root, "next"), os.path.join(root, "d"))
+def chain(case, name, depth, files):
+    """Makes a chain of directories too deep for a path, with a file f<level>.txt at the given levels."""
+    at = os.open(case.root, os.O_DIRECTORY)
+    for level in range(1, depth + 1):
+        os.mkdir(name, dir_fd=at)
+        at, parent = os.open(name, os.O_DIRECTORY, dir_fd=at), at
+        os.close(parent)
+        if level in files:
+            os.close(os.open("f%d.txt" % level, os.O_CREAT | os.O_WRONLY, dir_fd=at))
+    os.close(at)
+    case.addCleanup(peel, case.root, name)
+
+
+def peel(root, name):
+    """Removes such a chain a level at a time."""
+    here, below, aside = (os.path.join(root, name), os.path.join(root, name, name), os.path.join(root, "next"))
+    while os.path.isdir(here):
+        if os.path.isdir(below):
+            os.rename(below, aside)
+        for item in os.listdir(here):
+            os.unlink(os.path.join(here, item))
+        os.rmdir(here)
+        if os.path.isdir(aside):
+            os.rename(aside, here)

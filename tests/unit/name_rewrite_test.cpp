@@ -6,6 +6,8 @@
 #include <filesystem>
 #include <regex>
 #include <string>
+#include <tuple>
+#include <vector>
 
 namespace {
 
@@ -34,6 +36,30 @@ TEST(RewriteName, ReplacementCodesAndScanRules)
     for (const auto& [subject, pattern, replacement, expected] : cases) {
         EXPECT_EQ(tarn::rewrite_name(subject, tarn::compile_pattern(pattern), replacement, false), expected)
             << subject << " / " << pattern << " / " << replacement;
+    }
+}
+
+// A ".." element with a character from a listed name, by whatever way it
+// reached the new name, is told from one the user typed.
+TEST(RewriteName, DotDotFromAListedNameIsTold)
+{
+    const std::tuple<const char*, std::size_t, const char*, const char*, bool> cases[] = {
+        // subject, its typed front, pattern, replacement, climbs
+        {"..__evil", 0, "^([^_]*)_(.*)$", "$1/$2", true}, {"..", 0, "^..$", "$&/a", true},
+        {"..x", 0, "x", "z/$`", true}, {"x..", 0, "^x", "$'/z", true}, {"..y", 0, "y", "/z", true},
+        {"y..", 0, "y", "z/", true}, {"x.", 0, "x", ".", true}, {"../p/x", 1, "x", "$`y", true},
+        {"a", 0, "a", "../$&", false}, {"../p/x", 4, "x", "$`y", false}, {"./a.jpg", 1, "(.*)\\.jpg$", "$1.png", false},
+        {".x", 0, "x", "/a", false}, {"...x", 0, "x", "/a", false}, {"..a", 0, "^x", "", false},
+        {"..x", 0, "x", "\\a", tarn::platform::narrow_separator == '\\'},
+    };
+    std::string result;  // kept across cases: each call starts it afresh
+    std::vector<bool> listed;
+    for (const auto& [subject, typed, pattern, replacement, climbs] : cases) {
+        const bool matched =
+            tarn::rewrite_matches(subject, typed, tarn::compile_pattern(pattern), replacement, false, result, listed);
+        EXPECT_EQ(result, matched ? tarn::rewrite_name(subject, tarn::compile_pattern(pattern), replacement, false) : "");
+        ASSERT_EQ(listed.size(), result.size()) << subject << " / " << replacement;
+        EXPECT_EQ(tarn::climbs_by_listed_name(result, listed), climbs) << subject << " / " << replacement;
     }
 }
 

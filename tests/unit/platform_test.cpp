@@ -131,7 +131,7 @@ TEST_F(PlatformTest, NewNameDirectoriesMadeOrReported)
         std::error_code error;
         platform::directory_identity identity;
         const auto working = platform::open_typed_directory({}, identity, error);
-        if (!tarn::open_new_name_directory(ways, {working.get(), {}, 0, {}}, path.native(), true, error)) {
+        if (!tarn::open_new_name_directory(ways, {working.get(), {}, 0, 0, {}}, path.native(), true, error)) {
             EXPECT_TRUE(error) << path;
         }
         EXPECT_EQ(outcome(error), expected) << path;
@@ -181,7 +181,7 @@ TEST_F(PlatformTest, ListedTypesAndTheStatusQueriesTheySpare)
         const tarn::run_options options{2, true, false, false, directories, false};  // a dry run at -vv
         testing::internal::CaptureStdout();
         const auto path = (root / name).native();
-        tarn::process_entry({dir.get(), path, path.size() - std::string_view(name).size(), {}}, type, ways,
+        tarn::process_entry({dir.get(), path, path.size() - std::string_view(name).size(), 0, {}}, type, ways,
                             tarn::compile_pattern(pattern), "new", options);
         const std::string line = testing::internal::GetCapturedStdout();
         EXPECT_EQ(line.substr(0, line.find('\'')), lead) << name << " listed as " << static_cast<int>(type);

@@ -1,5 +1,6 @@
 // The process's surroundings on POSIX: the system's error texts, the stack a
-// match may use, and the standard streams, which need nothing.
+// match may use, and the standard streams, which need nothing but the
+// question whether they are terminals.
 
 #include "platform/posix/system.h"
 
@@ -31,6 +32,11 @@ std::size_t match_stack_budget()
     }
     // Leave a quarter for the program's own frames and the system.
     return std::min(size / 4 * 3, most);
+}
+
+bool is_terminal(std::FILE* stream)
+{
+    return ::isatty(::fileno(stream)) == 1;
 }
 
 void prepare_console() {}

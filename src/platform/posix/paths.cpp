@@ -68,6 +68,11 @@ std::error_code not_a_directory_error()
     return last_error(ENOTDIR);
 }
 
+std::error_code invalid_argument_error()
+{
+    return last_error(EINVAL);
+}
+
 bool is_not_found(std::error_code error)
 {
     return error.category() == std::system_category() &&

@@ -57,6 +57,15 @@ std::size_t match_stack_budget()
     return reserved / 4 * 3;
 }
 
+bool is_terminal(std::FILE* stream)
+{
+    // A console answers for its mode; a file, a pipe or the null device does
+    // not.
+    DWORD mode = 0;
+    const intptr_t handle = ::_get_osfhandle(::_fileno(stream));
+    return handle != -1 && ::GetConsoleMode(reinterpret_cast<HANDLE>(handle), &mode) != 0;
+}
+
 void prepare_console()
 {
     // Text mode turns each '\n' into CR LF on the way out; the bytes are

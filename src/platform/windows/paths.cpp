@@ -372,4 +372,9 @@ std::error_code not_a_directory_error()
     return win32_error(ERROR_DIRECTORY);
 }
 
+std::error_code invalid_argument_error()
+{
+    return win32_error(ERROR_INVALID_PARAMETER);
+}
+
 }  // namespace tarn::platform
