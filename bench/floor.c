@@ -2,7 +2,7 @@
  * The system-call floor of a batch rename: the least a renamer has to ask the
  * kernel for, with no pattern matching and no file-system library in between.
  *
- *   floor_rename MODE [-v] [-n] [-s] [-t]
+ *   floor_rename MODE [-v] [-n] [-s] [-t] [-1]
  *
  * run in the directory to be renamed. Every name IMG_<rest> becomes
  * photo-<rest>. The listing is taken completely first, then handled last
@@ -28,6 +28,9 @@
  *     what a renamer must ask for when the listing gives the types, so -n -t
  *     costs what `find -name` does and -t alone adds the renames' own calls.
  *     Without -t every entry gets its stat first.
+ * -1  one call: the listing's type stands for stat(entry) and the no-replace
+ *     rename for stat(target), so a renamed file costs the rename alone (a
+ *     dry run asks stat(target) only); implies -t. Not with move.
  */
 #define _GNU_SOURCE
 #include <dirent.h>
@@ -43,6 +46,7 @@
 static char* paths;
 static size_t paths_used, paths_size;
 static size_t* starts;
+static unsigned char* types; /* the listing's d_type of each path */
 static size_t count, starts_size;
 
 static void die(const char* what, const char* path)
@@ -51,7 +55,7 @@ static void die(const char* what, const char* path)
     exit(2);
 }
 
-static void append_path(const char* path, size_t length)
+static void append_path(const char* path, size_t length, unsigned char type)
 {
     if (paths_used + length + 1 > paths_size) {
         paths_size = paths_size ? paths_size * 2 : (size_t)1 << 20;
@@ -63,10 +67,12 @@ static void append_path(const char* path, size_t length)
     if (count == starts_size) {
         starts_size = starts_size ? starts_size * 2 : (size_t)1 << 16;
         starts = realloc(starts, starts_size * sizeof *starts);
-        if (starts == NULL) {
+        types = realloc(types, starts_size);
+        if (starts == NULL || types == NULL) {
             die("out of memory at", path);
         }
     }
+    types[count] = type;
     starts[count++] = paths_used;
     memcpy(paths + paths_used, path, length + 1);
     paths_used += length + 1;
@@ -92,7 +98,7 @@ static void list_directory(char* buffer, size_t length, int recursive)
         }
         buffer[length] = '/';
         memcpy(buffer + length + 1, name, name_length + 1);
-        append_path(buffer, length + 1 + name_length);
+        append_path(buffer, length + 1 + name_length, entry->d_type);
         if (recursive) {
             int is_directory = entry->d_type == DT_DIR;
             if (entry->d_type == DT_UNKNOWN) {
@@ -161,20 +167,22 @@ static void make_parents(char* path)
 int main(int argc, char** argv)
 {
     if (argc < 2) {
-        fprintf(stderr, "usage: floor_rename flat|tree|inplace|move [-v] [-n] [-s] [-t]\n");
+        fprintf(stderr, "usage: floor_rename flat|tree|inplace|move [-v] [-n] [-s] [-t] [-1]\n");
         return 2;
     }
     const char* mode = argv[1];
     int recursive = strcmp(mode, "flat") != 0;
     int in_place = strcmp(mode, "inplace") == 0;
     int move = strcmp(mode, "move") == 0;
-    int verbose = 0, dry_run = 0, sparse = 0, name_first = 0;
+    int verbose = 0, dry_run = 0, sparse = 0, name_first = 0, one_call = 0;
     for (int i = 2; i < argc; ++i) {
         verbose |= strcmp(argv[i], "-v") == 0;
         dry_run |= strcmp(argv[i], "-n") == 0;
         sparse |= strcmp(argv[i], "-s") == 0;
         name_first |= strcmp(argv[i], "-t") == 0;
+        one_call |= strcmp(argv[i], "-1") == 0;
     }
+    name_first |= one_call;
     if (recursive && !in_place && !move && strcmp(mode, "tree") != 0) {
         fprintf(stderr, "floor_rename: unknown mode %s\n", mode);
         return 2;
@@ -197,7 +205,9 @@ int main(int argc, char** argv)
         }
         struct stat info;
         const int directory = directory_of(path, name);
-        if (fstatat(directory, name, &info, 0) != 0 || !(S_ISREG(info.st_mode) || (move && S_ISDIR(info.st_mode)))) {
+        const int settled = one_call && !move && types[i] == DT_REG;
+        if (!settled &&
+            (fstatat(directory, name, &info, 0) != 0 || !(S_ISREG(info.st_mode) || (move && S_ISDIR(info.st_mode))))) {
             ++skipped;
             continue;
         }
@@ -239,7 +249,7 @@ int main(int argc, char** argv)
                  name + sizeof old_prefix - 1);
         const int target_directory = in_place ? directory : AT_FDCWD;
         const char* target_name = target + directory_length;
-        if (fstatat(target_directory, target_name, &info, 0) == 0 || errno != ENOENT) {
+        if ((!settled || dry_run) && (fstatat(target_directory, target_name, &info, 0) == 0 || errno != ENOENT)) {
             ++failed;
             continue;
         }
@@ -264,5 +274,6 @@ int main(int argc, char** argv)
     }
     free(paths);
     free(starts);
+    free(types);
     return failed != 0;
 }

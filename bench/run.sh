@@ -144,10 +144,12 @@ fi
 flat_commands=(
     "floor|floor: readdir, stat, stat(target), rename|floor|$floor flat"
     "tarn|tarn IMG_(\\d+) photo-\$1|floor|$tarn 'IMG_(\\d+)' 'photo-\$1'"
+    "floor_1|floor, one call: readdir, rename|floor|$floor flat -1"
     "floor_v|floor, one flushed line per entry|floor_v|$floor flat -v >$work/lines.log"
     "tarn_v|tarn -v|floor_v|$tarn -v 'IMG_(\\d+)' 'photo-\$1' >$work/lines.log"
     "floor_n|floor dry run: readdir, stat, stat|floor_n|$floor flat -n"
     "tarn_n|tarn -n|floor_n|$tarn -n 'IMG_(\\d+)' 'photo-\$1'"
+    "floor_n1|floor dry run, one call: readdir, stat(target)|floor_n|$floor flat -n -1"
 )
 [ $have_rename = 1 ] && flat_commands+=(
     "perl_rename|Perl rename, names from find -print0|floor|sh -c \"find . -maxdepth 1 -name 'IMG_*' -print0 | /usr/bin/file-rename -0 's/IMG_(\\\\d+)/photo-\\\$1/'\"")
@@ -159,6 +161,7 @@ tree_commands=(
     "tarn_r|tarn -r IMG_(\\d+) photo-\$1|floor_r|$tarn -r 'IMG_(\\d+)' 'photo-\$1'"
     "floor_in|floor in place: the same, each file in its directory|floor_in|$floor inplace"
     "tarn_rd|tarn -rd IMG_(\\d+) photo-\$1 (in place)|floor_in|$tarn -rd 'IMG_(\\d+)' 'photo-\$1'"
+    "floor_in1|floor in place, one call: readdir, rename|floor_in|$floor inplace -1"
     "floor_rn|floor -r dry run: readdir, stat, stat|floor_rn|$floor tree -n"
     "tarn_rn|tarn -rn|floor_rn|$tarn -rn 'IMG_(\\d+)' 'photo-\$1'"
     "floor_mv|floor moving ./d* to ./n*, making directories|floor_mv|$floor move"

@@ -67,9 +67,26 @@ const platform::directory* open_new_name_directory(way_cache& ways, const entry_
                                                    const platform::native_string& path, bool create,
                                                    std::error_code& error);
 
-// Makes the directories the new name needs, then moves the entry into the
-// directory opened for it. Reports failures on the standard error; returns 0
-// on success and 1 on failure.
+// What a rename attempt ended with: success, or the failure and whether it
+// came while the new name's directories were made or from the move itself.
+struct rename_outcome {
+    std::error_code error;
+    bool making_directories = false;
+    bool directory_missing = false;  // nothing tried: a directory is missing and was not to be made
+};
+
+// Makes the directories the new name needs (when `create` is set), then
+// moves the entry into the directory opened for it, never over an existing
+// name. Writes nothing.
+rename_outcome try_rename(const entry_place& entry, const std::string& new_name, way_cache& ways, bool create);
+
+// Writes what a rename attempt ended with: the error line on the standard
+// error, or at verbosity 2 the confirmation. Returns 0 on success, 1 on
+// failure.
+int report_rename(const rename_outcome& outcome, const std::string& old_text, const std::string& new_name,
+                  const run_options& options);
+
+// The two above in turn.
 int rename_entry(const entry_place& entry, std::string old_text, std::string new_name, way_cache& ways,
                  const run_options& options);
 

@@ -66,6 +66,25 @@ bool wanted(platform::entry_type type, const run_options& options)
            (options.include_directories && type == platform::entry_type::directory);
 }
 
+// A new name that is taken: a directory counts as already processed (its
+// contents went to a directory of that name earlier in the walk), anything
+// else is refused. The entry is asked about afresh, as it may have changed.
+rename_tally refuse_taken(const entry_place& entry, const std::string& old_text, const std::string& new_name,
+                          const run_options& options)
+{
+    rename_tally tally;
+    if (query_status(entry) == platform::entry_type::directory) {
+        tally.skipped = 1;
+        if (options.verbosity > 1) {
+            write_line(std::cout, " Processed        '" + quoted_path(old_text) + "' ...");
+        }
+    } else {
+        tally.failed = 1;
+        write_line(std::cout, " Can't rename '" + quoted_path(old_text) + "' to '" + new_name + "' - file exists.");
+    }
+    return tally;
+}
+
 rename_tally skip_unwanted(const entry_place& entry, const run_options& options)
 {
     if (options.verbosity > 1) {
@@ -98,15 +117,14 @@ rename_tally process_entry(const entry_place& entry, platform::listed_type liste
     rename_tally tally;
     auto entry_status = [&entry] { return query_status(entry); };
 
-    // The listing's type stands in for the status query up to the match, so
-    // a run asks about what it may rename, not about the whole tree. Within
-    // a run a listed path changes only through its own processing (a
-    // directory comes after its contents, and no rename replaces an existing
-    // name), so the two can differ only where another process changed the
-    // tree; what follows from that (a file removed by someone else and not
-    // matching is reported as not matching) is what a query before the match
-    // gives too when the change comes just after it. A matching entry is
-    // still queried afresh before anything depends on its type. Links,
+    // The listing's type stands in for the status query, so a run asks about
+    // what it renames, not about the whole tree. Within a run a listed path
+    // changes only through its own processing (a directory comes after its
+    // contents, and no rename replaces an existing name), so the two can
+    // differ only where another process changed the tree; what follows from
+    // that is what a query gives too when the change comes just after it,
+    // and a move never replaces anything whatever the entry has become. An
+    // entry gone since the listing is still reported as gone (below). Links,
     // reparse points and entries of unknown type are queried first: what a
     // link leads to may change at any time.
     bool queried = false;
@@ -141,11 +159,6 @@ rename_tally process_entry(const entry_place& entry, platform::listed_type liste
         tally.failed = 1;
         return tally;
     }
-    // Asked afresh before anything depends on the entry's type.
-    if (!queried && !wanted(type = entry_status(), options)) {
-        return skip_unwanted(entry, options);
-    }
-
     std::string old_text = narrow_or_stop(entry.path, entry.path);
     if (climbs_by_listed_name(new_name, from_listed)) {
         // Refused before anything is looked up or made where it leads, in
@@ -155,37 +168,54 @@ rename_tally process_entry(const entry_place& entry, platform::listed_type liste
         tally.failed = 1;
         return tally;
     }
-    if (new_name_taken(ways, entry, native_or_stop(new_name))) {
-        // Asked again: the entry may have changed since the type filter.
-        if (entry_status() == platform::entry_type::directory) {
-            tally.skipped = 1;
-            if (options.verbosity > 1) {
-                write_line(std::cout, " Processed        '" + quoted_path(old_text) + "' ...");
-            }
-        } else {
-            tally.failed = 1;
-            write_line(std::cout, " Can't rename '" + quoted_path(old_text) + "' to '" + new_name +
-                                      "' - file exists.");
+    rename_outcome outcome;
+    if (options.dry_run || !platform::move_tells_taken_names()) {
+        if (new_name_taken(ways, entry, native_or_stop(new_name))) {
+            return refuse_taken(entry, old_text, new_name, options);
         }
+        write_intention(old_text, new_name, options);
+        if (options.dry_run) {
+            tally.renamed = 1;
+            return tally;
+        }
+        outcome = try_rename(entry, new_name, ways, true);
+    } else {
+        // One call where nothing is in the way: the move never replaces, so
+        // it is refused wherever asking first would have found the new name
+        // taken, and the entry's type is the listing's. Where it fails, or a
+        // directory of the new name is missing, the questions a run that
+        // asks first would have asked are asked now, in the same order, so
+        // that the report, and any directory made, are what asking first
+        // gives: a taken name is refused as such, an entry gone since the
+        // listing is skipped, a failed query stops the run before anything
+        // is made.
+        outcome = try_rename(entry, new_name, ways, false);
+        if (outcome.error) {
+            if (!queried && !wanted(type = entry_status(), options)) {
+                return skip_unwanted(entry, options);
+            }
+            if (new_name_taken(ways, entry, native_or_stop(new_name))) {
+                return refuse_taken(entry, old_text, new_name, options);
+            }
+            if (outcome.directory_missing) {
+                outcome = try_rename(entry, new_name, ways, true);
+            }
+        }
+        write_intention(old_text, new_name, options);
+    }
+    if (report_rename(outcome, old_text, new_name, options) != 0) {
+        tally.failed = 1;
         return tally;
     }
-
-    write_intention(old_text, new_name, options);
-    if (options.dry_run) {
-        tally.renamed = 1;
-    } else if (rename_entry(entry, std::move(old_text), std::move(new_name), ways, options) == 0) {
-        tally.renamed = 1;
-        if (type == platform::entry_type::directory) {
-            // The kept directory may be this one, or below it; so may
-            // directories the run made, which their names no longer reach.
-            ways.dir.reset();
-            std::erase_if(ways.made, [&entry](const auto& made) {
-                return made.first.starts_with(entry.path) &&
-                       (made.first.size() == entry.path.size() || platform::is_separator(made.first[entry.path.size()]));
-            });
-        }
-    } else {
-        tally.failed = 1;
+    tally.renamed = 1;
+    if (listed == platform::listed_type::directory || type == platform::entry_type::directory) {
+        // The kept directory may be this one, or below it; so may
+        // directories the run made, which their names no longer reach.
+        ways.dir.reset();
+        std::erase_if(ways.made, [&entry](const auto& made) {
+            return made.first.starts_with(entry.path) &&
+                   (made.first.size() == entry.path.size() || platform::is_separator(made.first[entry.path.size()]));
+        });
     }
     return tally;
 }

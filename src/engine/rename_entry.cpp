@@ -73,8 +73,7 @@ const platform::directory* open_new_name_directory(way_cache& ways, const entry_
     return ways.dir.get();
 }
 
-int rename_entry(const entry_place& entry, std::string old_text, std::string new_name, way_cache& ways,
-                 const run_options& options)
+rename_outcome try_rename(const entry_place& entry, const std::string& new_name, way_cache& ways, bool create)
 {
     const platform::native_view name = entry.path.substr(entry.name_start);
     platform::native_string new_path = native_or_stop(new_name);
@@ -82,40 +81,59 @@ int rename_entry(const entry_place& entry, std::string old_text, std::string new
     // Names the system would take for something else than an entry (a data
     // stream, a device, another drive's current directory, a name it would
     // trim) are refused before any directory is made for them.
-    std::error_code error = platform::check_new_name(new_path, entry.path);
+    rename_outcome outcome;
+    outcome.error = platform::check_new_name(new_path, entry.path);
 
     // A new name that ends in a separator names a directory: a directory
     // takes the name itself, with nothing made for the last element; a file
     // cannot, and is refused before anything is made.
     const std::size_t root = platform::root_path_length(new_path);
-    if (!error && new_path.size() > root && platform::is_separator(new_path.back())) {
+    if (!outcome.error && new_path.size() > root && platform::is_separator(new_path.back())) {
         std::error_code status_error;
         if (platform::status_in(*entry.dir, name, status_error) != platform::entry_type::directory) {
-            error = status_error ? status_error : platform::not_a_directory_error();
+            outcome.error = status_error ? status_error : platform::not_a_directory_error();
         }
         while (new_path.size() > root && platform::is_separator(new_path.back())) {
             new_path.pop_back();
         }
     }
-
-    if (!error) {
-        const path_parts parts = split_path(new_path);
-        const platform::directory* to =
-            open_new_name_directory(ways, entry, new_path.substr(0, parts.parent_length), true, error);
-        if (to == nullptr) {
-            write_line(std::cerr, "   error [cd]: " + platform::error_text(error));
-            return 1;
-        }
-        error = platform::move_between(*entry.dir, name, *to, platform::native_view(new_path).substr(parts.name_start));
+    if (outcome.error) {
+        return outcome;
     }
-    if (error) {
-        write_line(std::cerr, "   error [rn]: " + platform::error_text(error));
+    const path_parts parts = split_path(new_path);
+    const platform::directory* to =
+        open_new_name_directory(ways, entry, new_path.substr(0, parts.parent_length), create, outcome.error);
+    if (to == nullptr) {
+        outcome.making_directories = true;
+        if (!outcome.error) {
+            outcome.directory_missing = true;
+            outcome.error = std::make_error_code(std::errc::no_such_file_or_directory);
+        }
+        return outcome;
+    }
+    outcome.error =
+        platform::move_between(*entry.dir, name, *to, platform::native_view(new_path).substr(parts.name_start));
+    return outcome;
+}
+
+int report_rename(const rename_outcome& outcome, const std::string& old_text, const std::string& new_name,
+                  const run_options& options)
+{
+    if (outcome.error) {
+        write_line(std::cerr, (outcome.making_directories ? "   error [cd]: " : "   error [rn]: ") +
+                                  platform::error_text(outcome.error));
         return 1;
     }
     if (options.verbosity > 1) {
         write_line(std::cout, "Successfully renamed " + old_text + " to " + new_name + ".");
     }
     return 0;
+}
+
+int rename_entry(const entry_place& entry, std::string old_text, std::string new_name, way_cache& ways,
+                 const run_options& options)
+{
+    return report_rename(try_rename(entry, new_name, ways, true), old_text, new_name, options);
 }
 
 }  // namespace tarn

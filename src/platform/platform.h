@@ -97,6 +97,16 @@ bool is_not_found(std::error_code error);
 // its own error line instead of ending the run.
 bool is_name_too_long(std::error_code error);
 
+// The error of a move refused because something stands at the new name.
+bool is_already_exists(std::error_code error);
+
+// Whether a move, which never replaces, is refused exactly where something
+// answers to the new name, so that the attempt itself can stand in for
+// asking first. Not on Windows: a new name that differs from the entry's
+// own only in letter case answers with the entry itself there, but the move
+// renames it.
+bool move_tells_taken_names();
+
 // What the listing itself says an entry is, with no further query: a regular
 // file or a directory that is neither a link nor another reparse point, or
 // `unknown` for everything else (links, reparse points, special files, and

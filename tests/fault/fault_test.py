@@ -207,6 +207,51 @@ def failed_query(binary, shim):
     return len(faults)
 
 
+def one_call(binary, shim):
+    """A renamed entry costs one file call, its move; where something stands
+    at the new name (a file, a directory, a dangling link, the entry itself
+    under another name, a file put there just before the move) the report is
+    what asking first gives, with the no-replace flag and without it."""
+    faults, counts = [], []
+    for count in (4, 8):  # the calls of 8 renames less those of 4, over 4
+        with tempfile.TemporaryDirectory(prefix="tarn-fault-") as top, tempfile.NamedTemporaryFile("r") as log:
+            for i in range(count):
+                pathlib.Path(top, f"x{i}").touch()
+            subprocess.run([binary, r"^x(\d)$", "y$1"], cwd=top, env=dict(os.environ, LD_PRELOAD=shim,
+                           TARN_FAULT_LOG=log.name), capture_output=True, timeout=60, check=True)
+            counts.append(len(log.readlines()))
+    if counts[1] - counts[0] != 4:
+        faults.append(f"{(counts[1] - counts[0]) / 4} calls per renamed entry")
+    exists = [b" Can't rename '\"./a%d\"' to 'b%d' - file exists." % (i, i) for i in (1, 2, 4, 5)]
+    expected = (sorted(exists + [b" Renaming       '\"./a3\"' to 'b3' ...",
+                                 b" [STATS] Renamed 0 files (5 failed, 5 skipped)."]), b"   error [rn]: File exists\n")
+    for refuse, claim in (("", "renameat2"), (NO_FLAG, "linkat")):
+        with tempfile.TemporaryDirectory(prefix="tarn-fault-") as top, tempfile.NamedTemporaryFile("r") as log:
+            names = [pathlib.Path(top, name) for name in ("a1", "b1", "a2", "a3", "a4", "a5")]
+            for path in names:
+                path.touch()
+            os.mkdir(os.path.join(top, "b2"))
+            os.symlink("nowhere", os.path.join(top, "b3"))
+            os.link(os.path.join(top, "a4"), os.path.join(top, "b4"))
+            environment = dict(os.environ, LD_PRELOAD=shim, TARN_FAULT_REFUSE=refuse, TARN_FAULT_LOG=log.name)
+            command = [binary, "-v", r"^a(\d)$", "b$1"]
+            subprocess.run([binary, "-v", "^a5$", "b5"], cwd=top, env=environment, capture_output=True, timeout=60)
+            at = [line.split()[0] for line in log].index(claim) + 1
+            os.rename(os.path.join(top, "b5"), os.path.join(top, "a5"))
+            environment.update(TARN_FAULT_AT=str(at), TARN_FAULT_ACTION="append",
+                               TARN_FAULT_APPEND=os.path.join(top, "b5"), TARN_FAULT_LOG="")
+            subprocess.run([binary, "-v", "^a5$", "b5"], cwd=top, env=environment, capture_output=True, timeout=60)
+            environment.update(TARN_FAULT_AT="0")
+            result = subprocess.run(command, cwd=top, env=environment, capture_output=True, timeout=60)
+            found = (sorted(result.stdout.splitlines()), result.stderr)
+            left = sorted(os.listdir(top))
+            if found != expected or left != ["a1", "a2", "a3", "a4", "a5", "b1", "b2", "b3", "b4", "b5"] or \
+                    pathlib.Path(top, "b5").read_bytes() != b"+":
+                faults.append(f"refusing {refuse or 'nothing'}: {found} {left}")
+    print(f"one call: {counts} logged calls, {len(faults)} faults", *faults, sep="\n  ")
+    return len(faults)
+
+
 def main(binary, shim):
     if os.stat("/dev/shm").st_dev == os.stat(tempfile.gettempdir()).st_dev:
         print("SKIPPED: the temporary directory and /dev/shm share a device")
@@ -232,7 +277,7 @@ def main(binary, shim):
                        for fault in run(binary, shim, refuse, other_fs, at, action, error, calls[at - 1])]
         print(f"{case}: {len(calls)} counted calls, {len(runs) + 1} runs, {len(faults)} faults", *faults, sep="\n  ")
         failures += len(faults)
-    failures += attacks(binary, shim) + failed_query(binary, shim)
+    failures += attacks(binary, shim) + failed_query(binary, shim) + one_call(binary, shim)
     print("%d faults" % failures)
     return 1 if failures else 0
 

@@ -146,8 +146,9 @@ TEST_F(PlatformTest, NewNameDirectoriesMadeOrReported)
 }
 
 // The listing's type settles a skip without a status query, which the -vv
-// line shows; a matching entry is queried afresh, so a type the tree no longer
-// agrees with (another process changed it) never leads to a rename.
+// line shows, and a matching entry's type too: a dry run asks only whether the
+// new name is taken. A rename that fails asks what asking first would have,
+// so an entry gone since the listing is skipped as before.
 TEST_F(PlatformTest, ListedTypesAndTheStatusQueriesTheySpare)
 {
     using enum platform::listed_type;
@@ -168,17 +169,19 @@ TEST_F(PlatformTest, ListedTypesAndTheStatusQueriesTheySpare)
 #endif
     const std::string by_type = " Skipping     ", no_match = " Skipping         ", renamed = " Would rename   ";
     const std::tuple<const char*, platform::listed_type, const char*, bool, std::string> cases[] = {
-        {"file", regular, "file", false, renamed}, {"gone", regular, "gone", false, by_type},
-        {"have", regular, "have", false, by_type}, {"have", regular, "x", false, no_match},
+        {"file", regular, "file", false, renamed}, {"gone", regular, "gone", false, renamed},
+        {"have", regular, "have", false, renamed}, {"have", regular, "x", false, no_match},
         {"have", unknown, "x", false, by_type},    {"file", directory, "file", false, by_type},
         {"have", directory, "have", true, renamed}, {"file", unknown, "file", false, renamed},
+        {"gone", regular, "gone", false, by_type},  // the last: a renaming run
     };
     platform::directory_identity identity;
     std::error_code error;
     const platform::directory_ref dir = platform::open_typed_directory(root.native(), identity, error);
     tarn::way_cache ways;
     for (const auto& [name, type, pattern, directories, lead] : cases) {
-        const tarn::run_options options{2, true, false, false, directories, false};  // a dry run at -vv
+        const bool dry = &name != &std::get<0>(cases[std::size(cases) - 1]);
+        const tarn::run_options options{2, dry, false, false, directories, false};  // at -vv
         testing::internal::CaptureStdout();
         const auto path = (root / name).native();
         tarn::process_entry({dir.get(), path, path.size() - std::string_view(name).size(), 0, {}}, type, ways,

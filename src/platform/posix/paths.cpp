@@ -79,6 +79,20 @@ bool is_not_found(std::error_code error)
            (error.value() == ENOENT || error.value() == ENOTDIR);
 }
 
+bool is_already_exists(std::error_code error)
+{
+    return error.category() == std::system_category() && error.value() == EEXIST;
+}
+
+// A rename that refuses to replace, and the fallbacks for file systems
+// without one (a hard link, an exclusive creation), all fail with EEXIST
+// wherever a lookup of the new name finds something, also where a
+// case-folding directory finds the entry itself under another case.
+bool move_tells_taken_names()
+{
+    return true;
+}
+
 bool is_name_too_long(std::error_code error)
 {
     return error.category() == std::system_category() && error.value() == ENAMETOOLONG;

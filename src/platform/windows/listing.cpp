@@ -130,6 +130,17 @@ bool is_not_found(std::error_code error)
     }
 }
 
+bool is_already_exists(std::error_code error)
+{
+    return error.category() == std::system_category() &&
+           (error.value() == ERROR_ALREADY_EXISTS || error.value() == ERROR_FILE_EXISTS);
+}
+
+bool move_tells_taken_names()
+{
+    return false;
+}
+
 bool is_name_too_long(std::error_code error)
 {
     return error.category() == std::system_category() && error.value() == ERROR_FILENAME_EXCED_RANGE;
