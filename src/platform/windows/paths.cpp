@@ -367,6 +367,27 @@ std::error_code check_new_name(native_view path, native_view listed)
     return {};
 }
 
+bool object_name(const native_string& path, native_string& name, std::error_code& error)
+{
+    name = system_form(path, error);
+    if (error) {
+        return false;
+    }
+    // "\\.\" paths are resolved first, as the system would; the others
+    // are in their exact form already.
+    if (!has_verbatim_prefix(name) && !full_path_name(native_string(name), name)) {
+        error = last_error();
+        return false;
+    }
+    if (!starts_with_device_prefix(name)) {
+        error = invalid_name();
+        return false;
+    }
+    name[1] = L'?';
+    name[2] = L'?';
+    return true;
+}
+
 std::error_code not_a_directory_error()
 {
     return win32_error(ERROR_DIRECTORY);
