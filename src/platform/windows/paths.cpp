@@ -349,6 +349,15 @@ std::error_code check_new_name(native_view path, native_view listed)
     if (is_refused_drive_relative(path, listed) || (starts_with_device_prefix(path) && names_a_device(path, 4))) {
         return invalid_name();
     }
+    // A ':' in any name, looked for in the text as it is: a ".." behind
+    // it would take it out of the path the system reads, but the way to the
+    // new name is taken one name at a time.
+    const std::size_t root = starts_with_device_prefix(path) ? creation_root_length(path)
+                             : starts_with_drive(path)       ? 2
+                                                             : 0;
+    if (path.find(L':', root) != native_view::npos) {
+        return invalid_name();
+    }
     std::error_code error;
     system_form(path, error);
     if (error) {
