@@ -139,52 +139,24 @@ bool is_name_too_long(std::error_code error)
     return error.category() == std::system_category() && error.value() == ERROR_FILENAME_EXCED_RANGE;
 }
 
+// A directory being listed through a handle of its own, opened relative to
+// the held one: the names come from the directory that was opened, whatever
+// its path leads to meanwhile.
 struct directory_stream {
-    HANDLE find = INVALID_HANDLE_VALUE;
-    WIN32_FIND_DATAW data{};
-    bool pending = false;  // `data` holds an entry not yet handed out
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    std::vector<unsigned long long> buffer = std::vector<unsigned long long>(8192);  // 64 KiB, aligned
+    std::size_t next = 0;  // offset of the next record in the buffer
+    bool filled = false;   // the buffer holds records not yet handed out
 };
 
 void close_directory(directory_stream* stream)
 {
     if (stream != nullptr) {
-        if (stream->find != INVALID_HANDLE_VALUE) {
-            ::FindClose(stream->find);
+        if (stream->handle != INVALID_HANDLE_VALUE) {
+            ::CloseHandle(stream->handle);
         }
         delete stream;
     }
-}
-
-directory_handle open_directory(const native_string& path, std::error_code& error)
-{
-    native_string pattern = system_form(path, error);
-    if (error) {
-        return nullptr;
-    }
-    if (!pattern.empty() && !is_separator(pattern.back()) && !is_bare_drive(pattern)) {
-        pattern.push_back(L'\\');
-    }
-    pattern.push_back(L'*');
-
-    directory_handle stream(new directory_stream);
-    stream->find = ::FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &stream->data,
-                                      FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH);
-    if (stream->find == INVALID_HANDLE_VALUE) {
-        const DWORD failure = ::GetLastError();
-        // A directory with no entries at all (the root of an empty volume,
-        // which has no "." or "..") matches nothing; a missing one must not
-        // pass for empty.
-        if (failure == ERROR_FILE_NOT_FOUND || failure == ERROR_NO_MORE_FILES) {
-            std::error_code status_error;
-            if (status(path, status_error) == entry_type::directory) {
-                return stream;
-            }
-        }
-        error = win32_error(failure);
-        return nullptr;
-    }
-    stream->pending = true;
-    return stream;
 }
 
 bool next_entry(directory_stream& stream, native_view& name, listed_type& type, bool& descend,
@@ -192,23 +164,33 @@ bool next_entry(directory_stream& stream, native_view& name, listed_type& type, 
 {
     error.clear();
     for (;;) {
-        if (stream.find == INVALID_HANDLE_VALUE) {
-            return false;
-        }
-        if (!stream.pending && !::FindNextFileW(stream.find, &stream.data)) {
-            const DWORD failure = ::GetLastError();
-            if (failure != ERROR_NO_MORE_FILES) {
-                error = win32_error(failure);
+        if (!stream.filled) {
+            if (stream.handle == INVALID_HANDLE_VALUE ||
+                !::GetFileInformationByHandleEx(stream.handle, FileIdBothDirectoryInfo, stream.buffer.data(),
+                                                static_cast<DWORD>(stream.buffer.size() * sizeof stream.buffer[0]))) {
+                const DWORD failure = stream.handle == INVALID_HANDLE_VALUE ? ERROR_NO_MORE_FILES : ::GetLastError();
+                // A directory with no entries at all (the root of an empty
+                // volume, which has no "." or "..") has none to give.
+                if (failure != ERROR_NO_MORE_FILES && failure != ERROR_FILE_NOT_FOUND) {
+                    error = win32_error(failure);
+                }
+                return false;
             }
-            return false;
+            stream.filled = true;
+            stream.next = 0;
         }
-        stream.pending = false;
-        const wchar_t* text = stream.data.cFileName;
-        if (text[0] == L'.' && (text[1] == L'\0' || (text[1] == L'.' && text[2] == L'\0'))) {
+        const auto* record = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(
+            reinterpret_cast<const char*>(stream.buffer.data()) + stream.next);
+        if (record->NextEntryOffset == 0) {
+            stream.filled = false;
+        } else {
+            stream.next += record->NextEntryOffset;
+        }
+        name = native_view(record->FileName, record->FileNameLength / sizeof(wchar_t));
+        if (name == L"." || name == L"..") {
             continue;
         }
-        name = native_view(text);
-        const DWORD attributes = stream.data.dwFileAttributes;
+        const DWORD attributes = record->FileAttributes;
         // The same reading of the attributes as status() makes; a reparse
         // point of any kind leads elsewhere, so only a status query can say.
         if ((attributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE)) != 0) {
@@ -218,13 +200,9 @@ bool next_entry(directory_stream& stream, native_view& name, listed_type& type, 
         }
         // Symbolic links, junctions and the other name surrogates are listed
         // but never walked into; directories behind other kinds of reparse
-        // points (placeholders, for one) are walked. A reparse point of no
-        // stated kind (Wine lists the Unix symbolic links it finds so) is
-        // taken for a link: walking it could loop.
-        const DWORD tag = stream.data.dwReserved0;
-        const bool link = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
-                          (IsReparseTagNameSurrogate(tag) || tag == 0);
-        descend = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 && !link;
+        // points (placeholders, for one) are walked. For a reparse point the
+        // record's extended-attribute size holds its tag.
+        descend = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 && !is_link(attributes, record->EaSize);
         return true;
     }
 }
@@ -633,12 +611,67 @@ directory_ref open_way_directory(const directory& parent, native_view name, bool
 
 directory_handle list_directory(const directory& dir, std::error_code& error)
 {
-    return open_directory(dir.path, error);
+    directory_handle stream(new directory_stream);
+    // The directory itself, opened again (an empty name) for listing.
+    stream->handle = open_in(dir, L"",
+                             {FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_OPEN,
+                              FILE_DIRECTORY_FILE},
+                             error);
+    return error ? nullptr : std::move(stream);
 }
 
 entry_type status_in(const directory& dir, native_view name, std::error_code& error)
 {
-    return status(joined(dir.path, name), error);
+    // By path where there is no handle, and for "." and "..", which name no
+    // entry of their own and are read as the system reads a path.
+    if (dir.held == INVALID_HANDLE_VALUE || way_step_of(name) != way_step::name) {
+        return status(joined(dir.path, name), error);
+    }
+    const ULONG sharing = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    auto failed = [&error]() {
+        if (is_unreachable(error)) {
+            error.clear();
+            return entry_type::other;
+        }
+        return entry_type::none;
+    };
+    handle_owner itself;
+    itself.handle = open_below(dir.held, name, {FILE_READ_ATTRIBUTES, sharing, FILE_OPEN, FILE_OPEN_REPARSE_POINT},
+                               error);
+    if (itself.handle == INVALID_HANDLE_VALUE) {
+        // The paging and hibernation files refuse even this; the directory
+        // listing, asked by path, still tells what they are.
+        return error.value() == ERROR_SHARING_VIOLATION ? status(joined(dir.path, name), error) : failed();
+    }
+    FILE_ATTRIBUTE_TAG_INFO info{};
+    if (!attribute_tag(itself.handle, info)) {
+        error = last_error();
+        return failed();
+    }
+    DWORD attributes = info.FileAttributes;
+    // A socket or an execution alias looks like a file but is none; only
+    // links and junctions lead elsewhere, and asking any other reparse point
+    // (a cloud placeholder) for its target could fetch it from the network.
+    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 && is_special_reparse_tag(info.ReparseTag)) {
+        return entry_type::other;
+    }
+    if (is_link(attributes, info.ReparseTag)) {
+        handle_owner followed;
+        followed.handle = open_below(dir.held, name, {FILE_READ_ATTRIBUTES, sharing, FILE_OPEN, 0}, error);
+        if (followed.handle == INVALID_HANDLE_VALUE) {
+            return failed();
+        }
+        if (!attribute_tag(followed.handle, info)) {
+            error = last_error();
+            return failed();
+        }
+        attributes = info.FileAttributes;
+    }
+    error.clear();
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        return entry_type::directory;
+    }
+    return (attributes & FILE_ATTRIBUTE_DEVICE) != 0 ? entry_type::other : entry_type::regular;
 }
 
 }  // namespace tarn::platform

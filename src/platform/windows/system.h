@@ -110,11 +110,9 @@ bool attribute_tag(HANDLE handle, FILE_ATTRIBUTE_TAG_INFO& info);
 PSID running_user();
 const std::wstring& running_user_text();
 
-// The path-based operations the directories above are made of: listing a
-// directory, creating one (a directory already there counts as made,
-// anything else there gives the already-exists error), and a move that never
-// replaces an existing target.
-directory_handle open_directory(const native_string& path, std::error_code& error);
+// Creating a directory by its path, where there is no handle to create it
+// relative to (the share of a network path): a directory already there
+// counts as made, anything else there gives the already-exists error.
 std::error_code create_directory(const native_string& path);
 
 // A name joined to a directory's path as the walk joins them.
