@@ -454,7 +454,7 @@ bool identity_key(HANDLE handle, directory_identity& key)
 // The access a held directory is opened with: enough to ask about it and to
 // open names relative to it. Sharing leaves out deletion, so that nobody
 // renames it or puts a link in its place while it is held.
-constexpr ACCESS_MASK held_access = FILE_READ_ATTRIBUTES | READ_CONTROL;
+constexpr ACCESS_MASK held_access = FILE_READ_ATTRIBUTES;
 constexpr ULONG held_sharing = FILE_SHARE_READ | FILE_SHARE_WRITE;
 
 // A second record of a directory: the same handle duplicated, the same way back.
@@ -584,8 +584,17 @@ directory_ref open_way_directory(const directory& parent, native_view name, bool
         // Followed only when its owner is someone who could have written
         // there anyway; the link itself stays held while it is followed, so
         // that it cannot be swapped for another between the two opens.
-        if (!follows_link_of(kind_of_owner(owner_of(itself.handle), running_user_text()))) {
-            error = win32_error(ERROR_ACCESS_DENIED);
+        handle_owner security;
+        security.handle = open_in(parent, name,
+                                  {READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_OPEN, FILE_OPEN_REPARSE_POINT},
+                                  error);
+        const std::wstring owner = security.handle != INVALID_HANDLE_VALUE ? owner_of(security.handle) : L"";
+        if (!follows_link_of(kind_of_owner(owner, running_user_text()))) {
+            // Refused where the directory is to be made; where the way is
+            // only looked at (is the new name free?), what lies behind it
+            // counts as absent, so that the entry reaches its creation step
+            // and fails there, and the run goes on.
+            error = win32_error(create ? ERROR_ACCESS_DENIED : ERROR_PATH_NOT_FOUND);
             return nullptr;
         }
         dir->held = open_in(parent, name, {held_access, held_sharing, FILE_OPEN, FILE_DIRECTORY_FILE}, error);
