@@ -457,16 +457,19 @@ bool identity_key(HANDLE handle, directory_identity& key)
 constexpr ACCESS_MASK held_access = FILE_READ_ATTRIBUTES;
 constexpr ULONG held_sharing = FILE_SHARE_READ | FILE_SHARE_WRITE;
 
-// A second record of a directory: the same handle duplicated, the same way back.
-directory_ref copy_of(const directory& dir, std::error_code& error)
+// A second record of a directory: the same directory opened again through
+// its handle (whatever it is called now), with the same way back. The
+// records a way keeps only for a `..` typed later share deletion, so that
+// they never stand in the way of a rename of the directories above a new
+// name; the one a `..` or `.` leads to is held like any other.
+directory_ref copy_of(const directory& dir, ULONG sharing, std::error_code& error)
 {
     directory_ref copy(new directory{dir.path, INVALID_HANDLE_VALUE, dir.up});
-    if (dir.held != INVALID_HANDLE_VALUE &&
-        !::DuplicateHandle(::GetCurrentProcess(), dir.held, ::GetCurrentProcess(), &copy->held, 0, FALSE,
-                           DUPLICATE_SAME_ACCESS)) {
-        copy->held = INVALID_HANDLE_VALUE;
-        error = last_error();
-        return nullptr;
+    if (dir.held != INVALID_HANDLE_VALUE) {
+        copy->held = open_below(dir.held, L"", {held_access, sharing, FILE_OPEN, FILE_DIRECTORY_FILE}, error);
+        if (copy->held == INVALID_HANDLE_VALUE) {
+            return nullptr;
+        }
     }
     error.clear();
     return copy;
@@ -535,13 +538,13 @@ directory_ref open_way_directory(const directory& parent, native_view name, bool
     created = false;
     switch (way_step_of(name)) {
     case way_step::stay:
-        return copy_of(parent, error);
+        return copy_of(parent, held_sharing, error);
     case way_step::back:
         // A `..` the user typed goes back the way the name came, as the
         // system reads such a path; where this directory was the first one
         // held, it is the typed text's own.
         if (parent.up) {
-            return copy_of(*parent.up, error);
+            return copy_of(*parent.up, held_sharing, error);
         }
         {
             directory_ref dir = hold_typed(parent_text(parent.path), nullptr);
@@ -611,7 +614,7 @@ directory_ref open_way_directory(const directory& parent, native_view name, bool
     if (created) {
         identity_key(dir->held, made);
     }
-    dir->up = copy_of(parent, error);
+    dir->up = copy_of(parent, held_sharing | FILE_SHARE_DELETE, error);
     if (error) {
         return nullptr;
     }
