@@ -168,6 +168,12 @@ rename_tally process_entry(const entry_place& entry, platform::listed_type liste
         tally.failed = 1;
         return tally;
     }
+    if (!options.dry_run && (listed == platform::listed_type::directory || type == platform::entry_type::directory)) {
+        // The way kept from the last new name may lie inside this directory;
+        // held open there, it would stop the rename where the system keeps
+        // open directories from being renamed.
+        ways.dir.reset();
+    }
     rename_outcome outcome;
     if (options.dry_run || !platform::move_tells_taken_names()) {
         if (new_name_taken(ways, entry, native_or_stop(new_name))) {

@@ -169,3 +169,44 @@ class windows_test(harness.tarn_case):
             lines(renaming(entry("d"), drive + "\\d", 1), stats(0, 1, 0, True)), 0, rn_error("").encode(), 1))
         self.assert_tree({"d": {"f": "x"}})
         self.assert_tree({"sub": {"f.txt": content}}, root=self.other)
+
+    def test_copy_to_another_drive_is_no_more_readable_than_its_source(self):
+        # The copy is readable by its owner alone while it fills, and ends
+        # with the source's access list, not the target directory's. Wine
+        # keeps that list as the Unix mode, with Everyone as "others": who
+        # else may read it shows in the others' read bit.
+        drive, content = self.drive(), os.urandom(64 << 20)
+        sub = os.path.join(self.other, "sub")
+        self.tree({"f.txt": content, "g.txt": "g", "h.txt": "h"})
+        for name, mode in (("f.txt", 0o640), ("g.txt", 0o600), ("h.txt", 0o644)):
+            os.chmod(os.path.join(self.root, name), mode)
+        modes, done = set(), threading.Event()
+
+        def watch():
+            while not done.is_set():
+                with contextlib.suppress(OSError), os.scandir(sub) as items:
+                    modes.update(item.stat().st_mode & 0o004 for item in items if item.name.endswith(".part"))
+        watcher = threading.Thread(target=watch)
+        watcher.start()
+        result = self.tarn("-v", "^f[.]txt$", drive + "\\sub\\f.txt")
+        done.set()
+        watcher.join()
+        self.assert_run(result, stdout=lines(renaming(entry("f.txt"), drive + "\\sub\\f.txt", 1), stats(1, 0, 2)))
+        self.assertEqual(modes, {0})
+        self.assertEqual(self.tarn("^([gh][.]txt)$", drive + "\\sub\\$1").returncode, 0)
+        self.assertEqual([os.stat(os.path.join(sub, name)).st_mode & 0o004 for name in ("f.txt", "g.txt", "h.txt")],
+                         [0, 0, 0o004])
+        self.assert_tree({"sub": {"f.txt": content, "g.txt": "g", "h.txt": "h"}}, root=self.other)
+
+    def test_links_of_ones_own_and_a_typed_dotdot_on_the_way(self):
+        # A link the user made is followed; a ".." typed after it goes back
+        # the way the name came, as the system reads the path, not to the
+        # link target's parent.
+        for target, where in (("pics\\x.jpg", ("target", "x.jpg")), ("pics\\..\\x.jpg", ("x.jpg",)),
+                              ("sub\\..\\new\\..\\x.jpg", ("x.jpg",))):
+            with self.subTest(target=target):
+                root = self.fresh({"a.jpg": "a", "sub": {}, "target": {"t": "t"}})
+                os.symlink("target", os.path.join(root, "pics"))
+                self.assert_run(self.tarn("-v", "^a[.]jpg$", target, cwd=root),
+                                stdout=lines(renaming(entry("a.jpg"), target, 1), stats(1, 0, 3)))
+                self.assertEqual(harness.snapshot(os.path.join(root, *where[:-1]))[where[-1]], b"a")

@@ -118,7 +118,8 @@ TEST_F(PlatformTest, NewNameDirectoriesMadeOrReported)
         // a file in the way is reported, not what could not be made behind it
         {root / "new", "ok"}, {root / "have", "ok"}, {root / "file", "exists"}, {root / "none" / "x", "ok"},
         {root / "have" / "some" / "more", "ok"}, {root / "file" / "a" / "b", "exists"},
-        {root / "have" / "plain", "exists"},
+        {root / "have" / "plain", "exists"}, {root / "have" / ".." / "back", "ok"},
+        {root / "have" / "." / "new" / ".." / "again", "ok"},
 #ifndef _WIN32
         {root / "to_dir", "ok"}, {root / "dangling", "exists"}, {root / "chain" / "in", "ok"},
         {root / "absolute" / "a", "ok"}, {root / "up" / "u", "ok"}, {root / "to_file", "exists"},
@@ -254,7 +255,8 @@ TEST(WindowsPaths, StreamDeviceDriveAndTrimmedNamesRefused)
     for (const wchar_t* name : {L"ab:c", L"x\\a:b\\c.txt", L"D:\\f.txt:s", L"\\\\?\\D:\\x:y", L"con.txt", L"NUL ",
                                 L"sub\\AUX\\x.txt", L"lpt9.tar.gz", L"COM\x00B9 .txt", L"\\\\srv\\share\\a:b",
                                 L"\\\\?\\D:\\x\\NUL", L"\\\\.\\D:\\CONIN$", L"conout$.txt", L"CLOCK$", L"c:notes.txt",
-                                L"C:", L"e:x", L"gone.\\x.txt", L"x\\gone \\y", L"gone."}) {
+                                L"C:", L"e:x", L"gone.\\x.txt", L"x\\gone \\y", L"gone.", L"a:b\\..\\c.txt",
+                                L"\\\\?\\D:\\x:y\\..\\z"}) {
         const std::error_code error = platform::check_new_name(name, L"D:old");
         EXPECT_EQ(error.value(), ERROR_INVALID_NAME) << platform::display_text(name);
         EXPECT_TRUE(platform::is_not_found(error));
@@ -297,6 +299,35 @@ TEST(WindowsMoves, ReparseTagsStreamsAndAccess)
     }
     EXPECT_EQ(platform::source_access(FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN), GENERIC_READ | DELETE);
     EXPECT_EQ(platform::source_access(FILE_ATTRIBUTE_READONLY), GENERIC_READ | DELETE | FILE_WRITE_ATTRIBUTES);
+}
+
+// Links on a new name's way: which entries are links, whose are followed,
+// and how "." and ".." continue the way.
+TEST(WindowsWays, LinksOwnersAndSteps)
+{
+    const unsigned long directory = FILE_ATTRIBUTE_DIRECTORY, reparse = directory | FILE_ATTRIBUTE_REPARSE_POINT;
+    for (const auto& [attributes, tag, link] :
+         {std::tuple{reparse, IO_REPARSE_TAG_MOUNT_POINT, true}, {reparse, IO_REPARSE_TAG_SYMLINK, true},
+          {reparse, 0ul, true}, {reparse, IO_REPARSE_TAG_CLOUD_6, false}, {reparse, IO_REPARSE_TAG_DEDUP, false},
+          {directory, IO_REPARSE_TAG_SYMLINK, false}, {directory, 0ul, false}}) {
+        EXPECT_EQ(platform::is_link(attributes, tag), link) << std::hex << attributes << " " << tag;
+    }
+    using kind = platform::owner_kind;
+    const wchar_t* user = L"S-1-5-21-1-2-3-1001";
+    for (const auto& [owner, expected] :
+         {std::pair{user, kind::self}, {L"S-1-5-32-544", kind::administrators}, {L"S-1-5-18", kind::system},
+          {L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464", kind::trusted_installer},
+          {L"S-1-5-21-1-2-3-1002", kind::other}, {L"S-1-5-32-545", kind::other}, {L"S-1-5-21-1-2-3-100", kind::other},
+          {L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478465", kind::other}, {L"", kind::other}}) {
+        EXPECT_EQ(platform::kind_of_owner(owner, user), expected) << owner;
+        EXPECT_EQ(platform::follows_link_of(expected), expected != kind::other);
+    }
+    EXPECT_EQ(platform::kind_of_owner(L"", L""), kind::other);  // an unknown owner is not the user
+    using enum platform::way_step;
+    for (const auto& [element, step] : {std::pair{L".", stay}, {L"..", back}, {L"...", name}, {L". ", name},
+                                        {L".. ", name}, {L"a", name}}) {
+        EXPECT_EQ(platform::way_step_of(element), step);
+    }
 }
 
 // Whatever the code page, a name converts exactly or not at all: a best-fit

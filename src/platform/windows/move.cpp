@@ -115,13 +115,14 @@ file_identity identity_of(HANDLE handle)
 namespace {
 
 // Whether the file a handle had open is still reachable under its name.
-bool still_there(const native_string& path, const file_identity& identity)
+bool still_there(const directory& dir, native_view name, const file_identity& identity)
 {
+    std::error_code error;
     handle_owner reopened;
-    reopened.handle = ::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
-                                    nullptr);
+    reopened.handle = open_in(dir, name,
+                              {FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                               FILE_OPEN, FILE_OPEN_REPARSE_POINT},
+                              error);
     if (reopened.handle == INVALID_HANDLE_VALUE) {
         return false;
     }
@@ -130,14 +131,9 @@ bool still_there(const native_string& path, const file_identity& identity)
            std::memcmp(now.id.Identifier, identity.id.Identifier, sizeof now.id.Identifier) == 0;
 }
 
-// A name beside the target that marks the copy as ours and unfinished, cut at
-// the target's last separator (or behind a bare drive), so that it lands in
-// the same directory in whatever form the target's path is written.
-native_string temporary_name(const native_string& to, unsigned attempt)
+// A name beside the target that marks the copy as ours and unfinished.
+native_string temporary_name(unsigned attempt)
 {
-    const std::size_t separator_at = to.find_last_of(L"\\/");
-    const std::size_t directory_length =
-        separator_at != native_string::npos ? separator_at + 1 : starts_with_drive(to) ? 2 : 0;
     LARGE_INTEGER counter{};
     ::QueryPerformanceCounter(&counter);
     unsigned long long random = static_cast<unsigned long long>(counter.QuadPart) * 0x9E3779B97F4A7C15ull;
@@ -147,31 +143,30 @@ native_string temporary_name(const native_string& to, unsigned attempt)
         digits[at] = L"0123456789abcdef"[random & 15];
     }
     digits[16] = L'\0';
-    return to.substr(0, directory_length) + L".tarn-" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
-           digits + L".part";
+    return L".tarn-" + std::to_wstring(::GetCurrentProcessId()) + L"-" + digits + L".part";
 }
 
-// One named stream of a file to the same stream of the copy, flushed as the
-// main stream is before the copy takes its name.
-std::error_code copy_stream(const native_string& from, const native_string& to)
+// One named stream of a file to the same stream of the copy, each opened
+// relative to its file's own handle, and flushed as the main stream is
+// before the copy takes its name.
+std::error_code copy_stream(HANDLE from, HANDLE to, native_view stream)
 {
     // Full sharing: the files' main handles, which hold them against anyone
     // else, are open already and must not stand in the way.
-    const DWORD sharing = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    const ULONG sharing = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    std::error_code error;
     handle_owner source;
-    source.handle = ::CreateFileW(from.c_str(), GENERIC_READ, sharing, nullptr, OPEN_EXISTING,
-                                  FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    source.handle = open_below(from, stream, {GENERIC_READ, sharing, FILE_OPEN, FILE_SEQUENTIAL_ONLY}, error);
     if (source.handle == INVALID_HANDLE_VALUE) {
-        return last_error();
+        return error;
     }
     handle_owner target;
-    target.handle =
-        ::CreateFileW(to.c_str(), GENERIC_WRITE, sharing, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    target.handle = open_below(to, stream, {GENERIC_WRITE, sharing, FILE_CREATE, 0, FILE_ATTRIBUTE_NORMAL}, error);
     if (target.handle == INVALID_HANDLE_VALUE) {
-        return last_error();
-    }
-    if (auto error = copy_contents(source.handle, target.handle)) {
         return error;
+    }
+    if (auto copy_error = copy_contents(source.handle, target.handle)) {
+        return copy_error;
     }
     return ::FlushFileBuffers(target.handle) ? std::error_code() : last_error();
 }
@@ -208,10 +203,20 @@ std::error_code named_streams(HANDLE source, std::vector<native_string>& names)
 }
 
 // Deletes a file of ours, read-only or not.
-void remove_own(const native_string& path)
+void remove_own(const directory& dir, native_view name)
 {
-    ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-    ::DeleteFileW(path.c_str());
+    std::error_code error;
+    handle_owner own;
+    own.handle = open_in(dir, name,
+                         {DELETE | FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                          FILE_OPEN, FILE_OPEN_REPARSE_POINT | FILE_NON_DIRECTORY_FILE},
+                         error);
+    if (own.handle != INVALID_HANDLE_VALUE) {
+        FILE_BASIC_INFO normal{};
+        normal.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+        ::SetFileInformationByHandle(own.handle, FileBasicInfo, &normal, sizeof normal);
+        set_delete_on_close(own.handle, true);
+    }
 }
 
 // What tells whether the source changed under the copy.
@@ -232,33 +237,6 @@ bool read_change_mark(HANDLE handle, change_mark& mark)
     return true;
 }
 
-// Gives the open copy its real name through its own handle, never replacing
-// anything, so that no other program can stand between the copy and its
-// name. False with the system's error set where that fails.
-bool claim_by_handle(HANDLE handle, const native_string& to)
-{
-    // The handle call takes an absolute name as the system's object manager
-    // does: "\??\" in front of the drive or UNC path, no rewriting of the
-    // names. "\\.\" paths are resolved first, as the system would.
-    native_string name = to;
-    if (starts_with_device_prefix(to)) {
-        if (!has_verbatim_prefix(to) && !full_path_name(to, name)) {
-            return false;
-        }
-        name[1] = L'?';
-        name[2] = L'?';
-    }
-    const std::size_t bytes = name.size() * sizeof(wchar_t);
-    std::vector<unsigned long long> buffer((sizeof(FILE_RENAME_INFO) + bytes) / sizeof(unsigned long long) + 1);
-    auto* info = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
-    info->ReplaceIfExists = FALSE;
-    info->RootDirectory = nullptr;
-    info->FileNameLength = static_cast<DWORD>(bytes);
-    std::memcpy(info->FileName, name.c_str(), bytes + sizeof(wchar_t));
-    return ::SetFileInformationByHandle(handle, FileRenameInfo, info, static_cast<DWORD>(buffer.size() * 8)) !=
-           FALSE;
-}
-
 // Errors by which a system or file system says it has no such call, not that
 // the call failed.
 bool is_unsupported(DWORD error)
@@ -267,40 +245,151 @@ bool is_unsupported(DWORD error)
            error == ERROR_CALL_NOT_IMPLEMENTED;
 }
 
+// Whether a directory's path still leads to the directory it holds.
+bool path_leads_to(const directory& dir)
+{
+    native_string name;
+    std::error_code error;
+    handle_owner reopened;
+    if (object_name(dir.path, name, error)) {
+        reopened.handle = open_below(nullptr, name,
+                                     {FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      FILE_OPEN, FILE_DIRECTORY_FILE},
+                                     error);
+    }
+    if (reopened.handle == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    const file_identity now = identity_of(reopened.handle);
+    const file_identity held = identity_of(dir.held);
+    return now.known && held.known && now.volume == held.volume &&
+           std::memcmp(now.id.Identifier, held.id.Identifier, sizeof now.id.Identifier) == 0;
+}
+
+// Gives an open file a name in a directory through its own handle, never
+// replacing anything: relative to the directory's handle where it is held,
+// so that the name is looked up in that very directory. Where the file
+// system takes no name relative to a handle (a share may not), the name goes
+// by the directory's path, checked right before to lead to the held one.
+std::error_code rename_into(HANDLE handle, const directory& to, native_view to_name)
+{
+    if (to.held != INVALID_HANDLE_VALUE) {
+        const std::error_code error = rename_below(handle, to.held, to_name);
+        if (!error || !is_unsupported(static_cast<DWORD>(error.value()))) {
+            return error;
+        }
+        if (!path_leads_to(to)) {
+            return win32_error(ERROR_CANT_RESOLVE_FILENAME);
+        }
+    }
+    native_string name;
+    std::error_code error;
+    if (!object_name(joined(to.path, to_name), name, error)) {
+        return error;
+    }
+    return rename_below(handle, nullptr, name);
+}
+
+// The same answer as a rename onto an existing name on one volume.
+std::error_code rename_error(DWORD error)
+{
+    return win32_error(error == ERROR_FILE_EXISTS ? ERROR_ALREADY_EXISTS : error);
+}
+
+// The source's access list, as a descriptor to give the copy as it is: the
+// same entries, protected where the source's was, inheriting where it was.
+// Left empty where the source's volume keeps no access lists (FAT, exFAT),
+// whose files anyone who can reach the volume can read.
+std::error_code source_security(HANDLE source, std::vector<unsigned char>& descriptor)
+{
+    DWORD flags = 0;
+    if (::GetVolumeInformationByHandleW(source, nullptr, 0, nullptr, nullptr, &flags, nullptr, 0) &&
+        (flags & FILE_PERSISTENT_ACLS) == 0) {
+        return {};
+    }
+    DWORD size = 0;
+    ::GetKernelObjectSecurity(source, DACL_SECURITY_INFORMATION, nullptr, 0, &size);
+    descriptor.resize(size);
+    if (size == 0 || !::GetKernelObjectSecurity(source, DACL_SECURITY_INFORMATION, descriptor.data(), size, &size)) {
+        descriptor.clear();
+        return last_error();
+    }
+    return {};
+}
+
+// A descriptor whose protected access list lets the user running the
+// program alone in: what the copy has while it fills.
+struct owner_only_security {
+    std::vector<unsigned long long> list;  // the ACL, aligned
+    SECURITY_DESCRIPTOR descriptor{};
+};
+
+bool make_owner_only(owner_only_security& security)
+{
+    const PSID user = running_user();
+    if (user == nullptr) {
+        return false;
+    }
+    const DWORD size = sizeof(ACL) + sizeof(ACCESS_ALLOWED_ACE) + ::GetLengthSid(user);
+    security.list.resize(size / sizeof(unsigned long long) + 1);
+    auto* list = reinterpret_cast<ACL*>(security.list.data());
+    return ::InitializeAcl(list, size, ACL_REVISION) && ::AddAccessAllowedAce(list, ACL_REVISION, FILE_ALL_ACCESS, user) &&
+           ::InitializeSecurityDescriptor(&security.descriptor, SECURITY_DESCRIPTOR_REVISION) &&
+           ::SetSecurityDescriptorDacl(&security.descriptor, TRUE, list, FALSE) &&
+           ::SetSecurityDescriptorControl(&security.descriptor, SE_DACL_PROTECTED, SE_DACL_PROTECTED);
+}
+
 // Moves a regular file to another volume. The copy is written under a
-// temporary name beside the target, held with no sharing while it fills:
-// contents, named streams, times and attributes, then a flush. Then it takes
-// the real name through its still open handle without replacing anything,
-// and only after that is the source deleted, through its own handle. A crash
-// at any point leaves the source whole, with at most a complete copy under
-// the real name or a temporary file beside it; any failure leaves the source
-// as it was and, through the copy's handle marked for deletion, no copy.
-std::error_code copy_then_remove(const native_string& from, const native_string& to)
+// temporary name in the target directory, opened relative to its held
+// handle, with an access list that lets only the user in, and held with no
+// sharing while it fills: contents, named streams, times and attributes, the
+// source's access list, then a flush. Then it takes the real name through its
+// still open handle without replacing anything, and only after that is the
+// source deleted, through its own handle. A crash at any point leaves the
+// source whole, with at most a complete copy under the real name or a
+// temporary file beside it; any failure leaves the source as it was and,
+// through the copy's handle marked for deletion, no copy.
+std::error_code copy_then_remove(const directory& from, native_view from_name, const directory& to,
+                                 native_view to_name)
 {
     // Asked before opening: a directory cannot be opened as a file at all, and
     // the failure would read "access denied" rather than "another drive".
-    const DWORD attributes = ::GetFileAttributesW(from.c_str());
-    const bool reparse = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-    const DWORD tag = reparse ? reparse_tag_of(from) : 0;
-    if ((attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) ||
-        (reparse && copy_refuses_reparse_tag(tag))) {
+    std::error_code error;
+    FILE_ATTRIBUTE_TAG_INFO asked{};
+    {
+        handle_owner probe;
+        probe.handle = open_in(from, from_name,
+                               {FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                FILE_OPEN, FILE_OPEN_REPARSE_POINT},
+                               error);
+        if (probe.handle == INVALID_HANDLE_VALUE) {
+            return error;
+        }
+        if (!attribute_tag(probe.handle, asked)) {
+            return last_error();
+        }
+    }
+    const DWORD attributes = asked.FileAttributes;
+    const bool reparse = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    const DWORD tag = reparse ? asked.ReparseTag : 0;
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 || (reparse && copy_refuses_reparse_tag(tag))) {
         return win32_error(ERROR_NOT_SAME_DEVICE);
     }
     // Any other reparse point (a cloud file, a deduplicated or compressed
     // one) is opened through its file-system filter, which supplies the data.
     handle_owner source;
-    source.handle = ::CreateFileW(from.c_str(), source_access(attributes), FILE_SHARE_READ, nullptr,
-                                  OPEN_EXISTING,
-                                  (reparse ? 0 : FILE_FLAG_OPEN_REPARSE_POINT) | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    source.handle = open_in(from, from_name,
+                            {source_access(attributes), FILE_SHARE_READ, FILE_OPEN,
+                             (reparse ? 0u : ULONG(FILE_OPEN_REPARSE_POINT)) | FILE_SEQUENTIAL_ONLY},
+                            error);
     if (source.handle == INVALID_HANDLE_VALUE) {
-        return last_error();
+        return error;
     }
     FILE_BASIC_INFO info{};
     FILE_ATTRIBUTE_TAG_INFO opened{};
     change_mark before{};
     if (!::GetFileInformationByHandleEx(source.handle, FileBasicInfo, &info, sizeof info) ||
-        !::GetFileInformationByHandleEx(source.handle, FileAttributeTagInfo, &opened, sizeof opened) ||
-        !read_change_mark(source.handle, before)) {
+        !attribute_tag(source.handle, opened) || !read_change_mark(source.handle, before)) {
         return last_error();
     }
     // What was opened must be what was asked about: a link put in the
@@ -316,32 +405,45 @@ std::error_code copy_then_remove(const native_string& from, const native_string&
         return win32_error(ERROR_ENCRYPTION_FAILED);
     }
     std::vector<native_string> streams;
-    if (auto error = named_streams(source.handle, streams)) {
-        return error;
+    if (auto streams_error = named_streams(source.handle, streams)) {
+        return streams_error;
+    }
+    // The copy is never readable by more than the source was: owner-only
+    // until it has the source's own access list.
+    std::vector<unsigned char> security;
+    if (auto security_error = source_security(source.handle, security)) {
+        return security_error;
+    }
+    owner_only_security owner_only;
+    if (!security.empty() && !make_owner_only(owner_only)) {
+        return last_error();
     }
 
     native_string temporary;
     handle_owner target;
     for (unsigned attempt = 0; target.handle == INVALID_HANDLE_VALUE; ++attempt) {
-        temporary = temporary_name(to, attempt);
-        target.handle = ::CreateFileW(temporary.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
-                                      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+        temporary = temporary_name(attempt);
+        target.handle = open_in(to, temporary,
+                                {GENERIC_WRITE | DELETE | READ_CONTROL | WRITE_DAC, 0, FILE_CREATE,
+                                 FILE_NON_DIRECTORY_FILE | FILE_SEQUENTIAL_ONLY, FILE_ATTRIBUTE_NORMAL,
+                                 security.empty() ? nullptr : &owner_only.descriptor},
+                                error);
         if (target.handle == INVALID_HANDLE_VALUE &&
-            (::GetLastError() != ERROR_FILE_EXISTS || attempt == 8)) {
-            return last_error();
+            ((error.value() != ERROR_FILE_EXISTS && error.value() != ERROR_ALREADY_EXISTS) || attempt == 8)) {
+            return error;
         }
     }
     // Where the copy stands under a name of ours (the temporary one, or the
     // real one once claimed) it goes through its own handle, which no other
     // program can have taken from us.
-    native_string placed = temporary;
-    auto fail = [&](std::error_code error) {
+    native_view placed = temporary;
+    auto fail = [&](std::error_code failure) {
         if (target.handle == INVALID_HANDLE_VALUE || !set_delete_on_close(target.handle, true)) {
             ::CloseHandle(target.handle);
             target.handle = INVALID_HANDLE_VALUE;
-            remove_own(placed);
+            remove_own(to, placed);
         }
-        return error;
+        return failure;
     };
     // While the copy is incomplete it is marked for deletion, so that it
     // goes with its handle however the program ends: Ctrl+C, Ctrl+Break, a
@@ -356,10 +458,10 @@ std::error_code copy_then_remove(const native_string& from, const native_string&
         return fail(win32_error(ERROR_INVALID_NAME));
     }
     // A volume without streams (FAT, exFAT, some shares) would drop them,
-    // and with them a downloaded file's mark of where it came from.
+    // and with them a downloaded file's mark of where it came from; one
+    // without access lists keeps none.
     DWORD volume_flags = 0;
-    if (!streams.empty() &&
-        !::GetVolumeInformationByHandleW(target.handle, nullptr, 0, nullptr, nullptr, &volume_flags, nullptr, 0)) {
+    if (!::GetVolumeInformationByHandleW(target.handle, nullptr, 0, nullptr, nullptr, &volume_flags, nullptr, 0)) {
         volume_flags = 0;
     }
     if (streams_would_be_lost(streams.size(), volume_flags)) {
@@ -374,16 +476,16 @@ std::error_code copy_then_remove(const native_string& from, const native_string&
     if (!::SetFileInformationByHandle(target.handle, FileEndOfFileInfo, &size, sizeof size)) {
         return fail(last_error());
     }
-    if (auto error = sparse ? copy_allocated_ranges(source.handle, target.handle, before.size)
-                            : copy_contents(source.handle, target.handle)) {
-        return fail(error);
+    if (auto copy_error = sparse ? copy_allocated_ranges(source.handle, target.handle, before.size)
+                                 : copy_contents(source.handle, target.handle)) {
+        return fail(copy_error);
     }
     if (!streams.empty() && !set_delete_on_close(target.handle, false)) {
         return fail(last_error());
     }
     for (const native_string& stream : streams) {
-        if (auto error = copy_stream(from + stream, temporary + stream)) {
-            return fail(error);
+        if (auto stream_error = copy_stream(source.handle, target.handle, stream)) {
+            return fail(stream_error);
         }
     }
     if (!streams.empty() && !set_delete_on_close(target.handle, true)) {
@@ -402,6 +504,12 @@ std::error_code copy_then_remove(const native_string& from, const native_string&
         copied.FileAttributes = FILE_ATTRIBUTE_NORMAL;
     }
     if (!::SetFileInformationByHandle(target.handle, FileBasicInfo, &copied, sizeof copied)) {
+        return fail(last_error());
+    }
+    // The source's access list, set as it is: what a rename on one volume
+    // would have left the file with.
+    if (!security.empty() && (volume_flags & FILE_PERSISTENT_ACLS) != 0 &&
+        !::SetKernelObjectSecurity(target.handle, DACL_SECURITY_INFORMATION, security.data())) {
         return fail(last_error());
     }
     if (!::FlushFileBuffers(target.handle)) {
@@ -423,26 +531,35 @@ std::error_code copy_then_remove(const native_string& from, const native_string&
     if (!set_delete_on_close(target.handle, false)) {
         return fail(last_error());
     }
-    if (claim_by_handle(target.handle, to)) {
-        placed = to;
+    const std::error_code claim_error = rename_into(target.handle, to, to_name);
+    if (!claim_error) {
+        placed = to_name;
         if (!::FlushFileBuffers(target.handle)) {  // the new name on disk before the source goes
             return fail(last_error());
         }
-    } else if (const DWORD error = ::GetLastError(); !is_unsupported(error)) {
-        return fail(win32_error(error == ERROR_FILE_EXISTS ? ERROR_ALREADY_EXISTS : error));
+    } else if (!is_unsupported(static_cast<DWORD>(claim_error.value()))) {
+        return fail(rename_error(static_cast<DWORD>(claim_error.value())));
     } else {
         const bool closed = ::CloseHandle(target.handle) != FALSE;
         target.handle = INVALID_HANDLE_VALUE;
         if (!closed) {
             return fail(last_error());
         }
-        if (!::MoveFileExW(temporary.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH)) {
-            const DWORD moved = ::GetLastError();
-            remove_own(temporary);
-            // The same answer as a rename onto an existing name on one volume.
-            return win32_error(moved == ERROR_FILE_EXISTS ? ERROR_ALREADY_EXISTS : moved);
+        native_string old_path;
+        native_string new_path;
+        if (!object_name(joined(to.path, temporary), old_path, error) ||
+            !object_name(joined(to.path, to_name), new_path, error)) {
+            remove_own(to, temporary);
+            return error;
         }
-        placed = to;
+        // "\\??\\" is the same as "\\\\?\\" to the file interfaces.
+        old_path[1] = new_path[1] = L'\\';
+        if (!::MoveFileExW(old_path.c_str(), new_path.c_str(), MOVEFILE_WRITE_THROUGH)) {
+            const DWORD moved = ::GetLastError();
+            remove_own(to, temporary);
+            return rename_error(moved);
+        }
+        placed = to_name;
     }
 
     // A read-only source cannot be deleted; it goes anyway, so the bit is
@@ -456,14 +573,14 @@ std::error_code copy_then_remove(const native_string& from, const native_string&
             return fail(last_error());
         }
     }
+    FILE_BASIC_INFO restored{};
+    restored.FileAttributes = copied.FileAttributes;
     if (!set_delete_on_close(source.handle, true)) {
-        const std::error_code error = last_error();
+        const std::error_code delete_error = last_error();
         if (read_only) {
-            FILE_BASIC_INFO restored{};
-            restored.FileAttributes = copied.FileAttributes;
             ::SetFileInformationByHandle(source.handle, FileBasicInfo, &restored, sizeof restored);
         }
-        return fail(error);
+        return fail(delete_error);
     }
 
     // The source goes when its handle closes. Where the system could not
@@ -471,48 +588,49 @@ std::error_code copy_then_remove(const native_string& from, const native_string&
     // the copy goes instead, and the move has failed with nothing changed.
     ::CloseHandle(source.handle);
     source.handle = INVALID_HANDLE_VALUE;
-    if (still_there(from, identity)) {
+    if (still_there(from, from_name, identity)) {
         if (read_only) {
-            ::SetFileAttributesW(from.c_str(), copied.FileAttributes);
+            handle_owner kept;
+            kept.handle = open_in(from, from_name,
+                                  {FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                   FILE_OPEN, FILE_OPEN_REPARSE_POINT},
+                                  error);
+            if (kept.handle != INVALID_HANDLE_VALUE) {
+                ::SetFileInformationByHandle(kept.handle, FileBasicInfo, &restored, sizeof restored);
+            }
         }
         return fail(win32_error(ERROR_ACCESS_DENIED));
     }
     return {};
 }
 
-
 }  // namespace
-
-std::error_code move_entry(const native_string& from, const native_string& to)
-{
-    // Both in the form the system takes as it is, so that the copy below
-    // works on the very same paths, and refused names never get that far.
-    std::error_code error;
-    const native_string source = system_form(from, error);
-    if (error) {
-        return error;
-    }
-    const native_string target = system_form(to, error);
-    if (error) {
-        return error;
-    }
-    // No replace flag: a target that appeared since the existence test stays.
-    if (::MoveFileExW(source.c_str(), target.c_str(), 0)) {
-        return {};
-    }
-    error = last_error();
-    if (error.value() != ERROR_NOT_SAME_DEVICE) {
-        return error;
-    }
-    // The system's own copy-allowed move reports success when it copied but
-    // could not delete the source, leaving two files; this copy never does.
-    return copy_then_remove(source, target);
-}
 
 std::error_code move_between(const directory& from, native_view from_name, const directory& to,
                              native_view to_name)
 {
-    return move_entry(joined(from.path, from_name), joined(to.path, to_name));
+    // The entry itself, a link not followed, opened relative to the directory
+    // it was listed in, and renamed through its handle into the directory the
+    // new name's way holds: no name is looked up through path text again.
+    std::error_code error;
+    {
+        handle_owner source;
+        source.handle = open_in(from, from_name,
+                                {DELETE | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                 FILE_OPEN, FILE_OPEN_REPARSE_POINT | FILE_OPEN_FOR_BACKUP_INTENT},
+                                error);
+        if (source.handle == INVALID_HANDLE_VALUE) {
+            return error;
+        }
+        // No replacing: a target that appeared since the existence test stays.
+        error = rename_into(source.handle, to, to_name);
+        if (error.value() != ERROR_NOT_SAME_DEVICE) {
+            return error ? rename_error(static_cast<DWORD>(error.value())) : error;
+        }
+    }
+    // The system's own copy-allowed move reports success when it copied but
+    // could not delete the source, leaving two files; this copy never does.
+    return copy_then_remove(from, from_name, to, to_name);
 }
 
 }  // namespace tarn::platform

@@ -349,6 +349,15 @@ std::error_code check_new_name(native_view path, native_view listed)
     if (is_refused_drive_relative(path, listed) || (starts_with_device_prefix(path) && names_a_device(path, 4))) {
         return invalid_name();
     }
+    // A ':' in any name, looked for in the text as it is: a ".." behind
+    // it would take it out of the path the system reads, but the way to the
+    // new name is taken one name at a time.
+    const std::size_t root = starts_with_device_prefix(path) ? creation_root_length(path)
+                             : starts_with_drive(path)       ? 2
+                                                             : 0;
+    if (path.find(L':', root) != native_view::npos) {
+        return invalid_name();
+    }
     std::error_code error;
     system_form(path, error);
     if (error) {
@@ -365,6 +374,27 @@ std::error_code check_new_name(native_view path, native_view listed)
         }
     }
     return {};
+}
+
+bool object_name(const native_string& path, native_string& name, std::error_code& error)
+{
+    name = system_form(path, error);
+    if (error) {
+        return false;
+    }
+    // "\\.\" paths are resolved first, as the system would; the others
+    // are in their exact form already.
+    if (!has_verbatim_prefix(name) && !full_path_name(native_string(name), name)) {
+        error = last_error();
+        return false;
+    }
+    if (!starts_with_device_prefix(name)) {
+        error = invalid_name();
+        return false;
+    }
+    name[1] = L'?';
+    name[2] = L'?';
+    return true;
 }
 
 std::error_code not_a_directory_error()

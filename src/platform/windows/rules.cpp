@@ -20,6 +20,41 @@ std::size_t trimmed_element_end(native_view path, std::size_t from)
     return native_string::npos;
 }
 
+bool is_link(unsigned long attributes, unsigned long tag)
+{
+    return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 && (tag == 0 || IsReparseTagNameSurrogate(tag));
+}
+
+owner_kind kind_of_owner(std::wstring_view owner, std::wstring_view user)
+{
+    if (owner.empty()) {
+        return owner_kind::other;
+    }
+    if (owner == user) {
+        return owner_kind::self;
+    }
+    if (owner == L"S-1-5-32-544") {
+        return owner_kind::administrators;
+    }
+    if (owner == L"S-1-5-18") {
+        return owner_kind::system;
+    }
+    if (owner == L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464") {
+        return owner_kind::trusted_installer;
+    }
+    return owner_kind::other;
+}
+
+bool follows_link_of(owner_kind owner)
+{
+    return owner != owner_kind::other;
+}
+
+way_step way_step_of(native_view element)
+{
+    return element == L"." ? way_step::stay : element == L".." ? way_step::back : way_step::name;
+}
+
 bool is_special_reparse_tag(unsigned long tag)
 {
     return tag == IO_REPARSE_TAG_AF_UNIX || tag == IO_REPARSE_TAG_APPEXECLINK;

@@ -7,6 +7,33 @@
 
 namespace tarn::platform {
 
+// Whether an entry with these attributes leads elsewhere: a junction, a
+// symbolic link or another name surrogate, or a reparse point of no stated
+// kind (Wine shows the Unix symbolic links so).
+bool is_link(unsigned long attributes, unsigned long tag);
+
+// Who owns a junction or link met on a new name's way, as far as following
+// it goes.
+enum class owner_kind { self, administrators, system, trusted_installer, other };
+
+// The kind of an owner given as SID text ("S-1-5-18"), against the SID text
+// of the user running the program; an owner that could not be read (empty
+// text) is someone else.
+owner_kind kind_of_owner(std::wstring_view owner, std::wstring_view user);
+
+// Whether a junction or link with an owner of this kind is followed on a new
+// name's way. Only the user's own, and those of the accounts that own the
+// system anyway, are: anyone else who can write the tree could otherwise
+// send the user's files into a directory of theirs, or their own files into
+// one of the user's.
+bool follows_link_of(owner_kind owner);
+
+// How a new name's way goes on from a directory for one of its elements:
+// "." stays, ".." goes back to the directory it came from, and any other
+// text (also "..." or ". ") is a name looked up as it is.
+enum class way_step { stay, back, name };
+way_step way_step_of(native_view element);
+
 // The end of the first element at or after `from` that the system would trim
 // when it reads a typed path (one ending in a dot or a space, other than "."
 // and ".."), or npos when there is none.

@@ -18,8 +18,10 @@
 
 #include <windows.h>
 #include <winioctl.h>
+#include <winternl.h>
 
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -54,24 +56,64 @@ struct file_identity {
 };
 file_identity identity_of(HANDLE handle);
 
-// A directory here is its path: the one the listing gave, in the form that
-// reaches it exactly, or the text a new name's way was typed in. Names are
-// joined to it as the walk joined them. A directory of the walk is also held
-// open, without delete sharing, while the walk is inside it: it can then be
-// neither renamed nor replaced by a junction or link, so its path keeps
-// leading to the directory that was listed.
+// A directory here is held open, without delete sharing, so that it can be
+// neither renamed nor replaced by a junction or link while it is in use, and
+// the names below it are opened relative to that handle, never through path
+// text again. The path is the text that first reached it (the listed form
+// for the walk's directories, the typed text for the start and a new name's
+// way); it is used where there is no handle (a server's name alone) and for
+// messages. A directory on a new name's way also keeps the one it was opened
+// from, which a `..` the user typed after it goes back to.
 struct directory {
     native_string path;
     HANDLE held = INVALID_HANDLE_VALUE;
+    std::shared_ptr<directory> up;
 };
 
-// The path-based operations the directories above are made of: listing a
-// directory, creating one (a directory already there counts as made,
-// anything else there gives the already-exists error), and a move that never
-// replaces an existing target.
-directory_handle open_directory(const native_string& path, std::error_code& error);
+// Opens `name` (one name, or a stream of a file held as `root`, ":name")
+// relative to what `root` holds, as NtCreateFile takes a root handle: the
+// name is taken as it is, never as a path the system would rewrite. Options
+// are NtCreateFile's; the handle is synchronous. On failure returns
+// INVALID_HANDLE_VALUE with `error` set to the Win32 error; `created` tells
+// whether the call made the entry.
+struct open_request {
+    ACCESS_MASK access = FILE_READ_ATTRIBUTES;
+    ULONG share = FILE_SHARE_READ | FILE_SHARE_WRITE;
+    ULONG disposition = FILE_OPEN;
+    ULONG options = 0;
+    ULONG attributes = 0;
+    PSECURITY_DESCRIPTOR security = nullptr;
+};
+HANDLE open_below(HANDLE root, native_view name, const open_request& request, std::error_code& error,
+                  bool* created = nullptr);
+
+// Gives the file a handle has open the name `name`, relative to the
+// directory `root` holds (or an absolute object name where `root` is null),
+// never replacing an existing entry.
+std::error_code rename_below(HANDLE handle, HANDLE root, native_view name);
+
+// The same as open_below for a name in a directory: relative to its handle where it holds
+// one, else by its path's absolute form (a server's name alone cannot be
+// held).
+HANDLE open_in(const directory& dir, native_view name, const open_request& request, std::error_code& error);
+
+// The absolute name the system's own calls take for a path: "\??\" in front
+// of the drive or UNC path, the names as the path's system form has them.
+bool object_name(const native_string& path, native_string& name, std::error_code& error);
+
+// The attributes and reparse tag of what a handle has open; false where the
+// system could not say.
+bool attribute_tag(HANDLE handle, FILE_ATTRIBUTE_TAG_INFO& info);
+
+// The security identifier of the user running the program, and its text;
+// null and empty where the system could not say.
+PSID running_user();
+const std::wstring& running_user_text();
+
+// Creating a directory by its path, where there is no handle to create it
+// relative to (the share of a network path): a directory already there
+// counts as made, anything else there gives the already-exists error.
 std::error_code create_directory(const native_string& path);
-std::error_code move_entry(const native_string& from, const native_string& to);
 
 // A name joined to a directory's path as the walk joins them.
 native_string joined(const native_string& dir, native_view name);
