@@ -174,41 +174,38 @@ rename_tally process_entry(const entry_place& entry, platform::listed_type liste
         // open directories from being renamed.
         ways.dir.reset();
     }
-    rename_outcome outcome;
-    if (options.dry_run || !platform::move_tells_taken_names()) {
-        if (new_name_taken(ways, entry, native_or_stop(new_name))) {
+    // One call where nothing is in the way: the move never replaces, so it
+    // is refused wherever asking first would have found the new name taken,
+    // and the entry's type is the listing's. A dry run, and a system whose
+    // move does not tell a taken name (see move_tells_taken_names), ask
+    // whether the name is taken first. Where the move fails, or a directory
+    // of the new name is missing, the questions a run that asks first would
+    // have asked are asked now, so that the report, and any directory made,
+    // are what asking first gives: a taken name is refused as such, an entry
+    // gone since the listing is skipped, a failed query stops the run before
+    // anything is made.
+    const bool ask_first = options.dry_run || !platform::move_tells_taken_names();
+    if (ask_first && new_name_taken(ways, entry, native_or_stop(new_name))) {
+        return refuse_taken(entry, old_text, new_name, options);
+    }
+    if (options.dry_run) {
+        write_intention(old_text, new_name, options);
+        tally.renamed = 1;
+        return tally;
+    }
+    rename_outcome outcome = try_rename(entry, new_name, ways, ask_first);
+    if (outcome.error) {
+        if (!queried && !wanted(type = entry_status(), options)) {
+            return skip_unwanted(entry, options);
+        }
+        if (!ask_first && new_name_taken(ways, entry, native_or_stop(new_name))) {
             return refuse_taken(entry, old_text, new_name, options);
         }
-        write_intention(old_text, new_name, options);
-        if (options.dry_run) {
-            tally.renamed = 1;
-            return tally;
+        if (outcome.directory_missing) {
+            outcome = try_rename(entry, new_name, ways, true);
         }
-        outcome = try_rename(entry, new_name, ways, true);
-    } else {
-        // One call where nothing is in the way: the move never replaces, so
-        // it is refused wherever asking first would have found the new name
-        // taken, and the entry's type is the listing's. Where it fails, or a
-        // directory of the new name is missing, the questions a run that
-        // asks first would have asked are asked now, in the same order, so
-        // that the report, and any directory made, are what asking first
-        // gives: a taken name is refused as such, an entry gone since the
-        // listing is skipped, a failed query stops the run before anything
-        // is made.
-        outcome = try_rename(entry, new_name, ways, false);
-        if (outcome.error) {
-            if (!queried && !wanted(type = entry_status(), options)) {
-                return skip_unwanted(entry, options);
-            }
-            if (new_name_taken(ways, entry, native_or_stop(new_name))) {
-                return refuse_taken(entry, old_text, new_name, options);
-            }
-            if (outcome.directory_missing) {
-                outcome = try_rename(entry, new_name, ways, true);
-            }
-        }
-        write_intention(old_text, new_name, options);
     }
+    write_intention(old_text, new_name, options);
     if (report_rename(outcome, old_text, new_name, options) != 0) {
         tally.failed = 1;
         return tally;

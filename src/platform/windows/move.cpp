@@ -609,6 +609,12 @@ std::error_code copy_then_remove(const directory& from, native_view from_name, c
 std::error_code move_between(const directory& from, native_view from_name, const directory& to,
                              native_view to_name)
 {
+    if (to_name.empty()) {
+        // The empty text names no entry; the system's move refuses it as a
+        // path it cannot find, where a rename relative to the held directory
+        // would name the directory itself.
+        return win32_error(ERROR_PATH_NOT_FOUND);
+    }
     // The entry itself, a link not followed, opened relative to the directory
     // it was listed in, and renamed through its handle into the directory the
     // new name's way holds: no name is looked up through path text again.
