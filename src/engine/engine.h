@@ -86,8 +86,5 @@ rename_outcome try_rename(const entry_place& entry, const std::string& new_name,
 int report_rename(const rename_outcome& outcome, const std::string& old_text, const std::string& new_name,
                   const run_options& options);
 
-// The two above in turn.
-int rename_entry(const entry_place& entry, std::string old_text, std::string new_name, way_cache& ways,
-                 const run_options& options);
 
 }  // namespace tarn

@@ -130,10 +130,4 @@ int report_rename(const rename_outcome& outcome, const std::string& old_text, co
     return 0;
 }
 
-int rename_entry(const entry_place& entry, std::string old_text, std::string new_name, way_cache& ways,
-                 const run_options& options)
-{
-    return report_rename(try_rename(entry, new_name, ways, true), old_text, new_name, options);
-}
-
 }  // namespace tarn
