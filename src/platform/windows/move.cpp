@@ -114,6 +114,13 @@ file_identity identity_of(HANDLE handle)
 
 namespace {
 
+// Whether two identities are known and name the same file.
+bool same_file(const file_identity& one, const file_identity& other)
+{
+    return one.known && other.known && one.volume == other.volume &&
+           std::memcmp(one.id.Identifier, other.id.Identifier, sizeof one.id.Identifier) == 0;
+}
+
 // Whether the file a handle had open is still reachable under its name.
 bool still_there(const directory& dir, native_view name, const file_identity& identity)
 {
@@ -126,9 +133,7 @@ bool still_there(const directory& dir, native_view name, const file_identity& id
     if (reopened.handle == INVALID_HANDLE_VALUE) {
         return false;
     }
-    const file_identity now = identity_of(reopened.handle);
-    return now.known && now.volume == identity.volume &&
-           std::memcmp(now.id.Identifier, identity.id.Identifier, sizeof now.id.Identifier) == 0;
+    return same_file(identity_of(reopened.handle), identity);
 }
 
 // A name beside the target that marks the copy as ours and unfinished.
@@ -260,10 +265,7 @@ bool path_leads_to(const directory& dir)
     if (reopened.handle == INVALID_HANDLE_VALUE) {
         return false;
     }
-    const file_identity now = identity_of(reopened.handle);
-    const file_identity held = identity_of(dir.held);
-    return now.known && held.known && now.volume == held.volume &&
-           std::memcmp(now.id.Identifier, held.id.Identifier, sizeof now.id.Identifier) == 0;
+    return same_file(identity_of(reopened.handle), identity_of(dir.held));
 }
 
 // Gives an open file a name in a directory through its own handle, never
